@@ -1,0 +1,79 @@
+#include "download/bind_status_callback.h"
+
+namespace {
+
+const IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidBindStatusCallback = {0x79EAC9C1, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+
+bool IsCancelled(BindStatusCallback* self) {
+  const volatile BYTE* flag = self->cancelFlag;
+  return flag && *flag;
+}
+
+bool SameIid(REFIID a, const IID& b) {
+  const BYTE* x = reinterpret_cast<const BYTE*>(&a);
+  const BYTE* y = reinterpret_cast<const BYTE*>(&b);
+  for (int i = 0; i < 16; ++i) {
+    if (x[i] != y[i])
+      return false;
+  }
+  return true;
+}
+
+ULONG STDMETHODCALLTYPE AddRef(BindStatusCallback* self) {
+  return static_cast<ULONG>(++self->refCount);
+}
+
+// The object lives in its owner's storage: reaching 0 frees nothing.
+ULONG STDMETHODCALLTYPE Release(BindStatusCallback* self) {
+  return static_cast<ULONG>(--self->refCount);
+}
+
+HRESULT STDMETHODCALLTYPE QueryInterface(BindStatusCallback* self, REFIID riid, void** ppv) {
+  *ppv = NULL;
+  if (!SameIid(riid, kIidUnknown) && !SameIid(riid, kIidBindStatusCallback))
+    return E_NOINTERFACE;
+  *ppv = self;
+  AddRef(self);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OnStartBinding(BindStatusCallback*, DWORD, IBinding*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE GetPriority(BindStatusCallback*, LONG*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE OnLowResource(BindStatusCallback*, DWORD) { return S_OK; }
+
+// Every report reaches the sink whatever its status code.
+HRESULT STDMETHODCALLTYPE OnProgress(BindStatusCallback* self, ULONG progress,
+                                     ULONG progressMax, ULONG, LPCWSTR) {
+  if (IsCancelled(self))
+    return E_ABORT;
+  if (self->sink)
+    self->sink(progress, progressMax);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OnStopBinding(BindStatusCallback*, HRESULT, LPCWSTR) { return S_OK; }
+HRESULT STDMETHODCALLTYPE GetBindInfo(BindStatusCallback*, DWORD*, BINDINFO*) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE OnDataAvailable(BindStatusCallback* self, DWORD, DWORD,
+                                          FORMATETC*, STGMEDIUM*) {
+  return IsCancelled(self) ? E_ABORT : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OnObjectAvailable(BindStatusCallback*, REFIID, IUnknown*) { return S_OK; }
+
+const BindStatusCallbackTable kBindStatusCallbackTable = {
+    QueryInterface, AddRef,  Release,       OnStartBinding,  GetPriority,       OnLowResource,
+    OnProgress,     OnStopBinding, GetBindInfo, OnDataAvailable, OnObjectAvailable,
+};
+
+}  // namespace
+
+void InitBindStatusCallback(BindStatusCallback* callback, ProgressSink sink,
+                            const volatile BYTE* cancelFlag) {
+  callback->table = &kBindStatusCallbackTable;
+  callback->refCount = 1;
+  callback->sink = sink;
+  callback->cancelFlag = cancelFlag;
+  CoInitialize(NULL);
+}

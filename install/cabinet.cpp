@@ -1,0 +1,201 @@
+#include "install/cabinet.h"
+
+#include "install/fs_helpers.h"
+#include "shell/state.h"
+#include "shell/system_library.h"
+
+char g_extractDir[kPathCapacity];
+
+namespace {
+
+// Read-only, hidden, system and archive; the cabinet's "run after
+// extraction" (0x40) and "name is UTF-8" (0x80) bits are dropped.
+const USHORT kAppliedAttributes = 0x27;
+
+typedef HFDI(DIAMONDAPI* FDICreateFn)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE,
+                                      PFNSEEK, int, PERF);
+typedef BOOL(DIAMONDAPI* FDIIsCabinetFn)(HFDI, INT_PTR, PFDICABINETINFO);
+typedef BOOL(DIAMONDAPI* FDICopyFn)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
+typedef BOOL(DIAMONDAPI* FDIDestroyFn)(HFDI);
+
+struct FdiRoutines {
+  FDICreateFn create;
+  FDIIsCabinetFn isCabinet;
+  FDICopyFn copy;
+  FDIDestroyFn destroy;
+};
+
+template <typename Routine>
+Routine LookUpOrdinal(HMODULE module, WORD ordinal) {
+  return reinterpret_cast<Routine>(
+      reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
+}
+
+// cabinet.dll from the system directory only; kept loaded for the
+// process's life, like every system DLL the installer uses.
+bool LoadFdi(FdiRoutines* fdi) {
+  HMODULE cabinet = LoadSystemLibrary("cabinet.dll");
+  if (!cabinet)
+    return false;
+  fdi->create = LookUpOrdinal<FDICreateFn>(cabinet, 20);
+  fdi->isCabinet = LookUpOrdinal<FDIIsCabinetFn>(cabinet, 21);
+  fdi->copy = LookUpOrdinal<FDICopyFn>(cabinet, 22);
+  fdi->destroy = LookUpOrdinal<FDIDestroyFn>(cabinet, 23);
+  return fdi->create && fdi->isCabinet && fdi->copy && fdi->destroy;
+}
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// Components made only of dots and spaces ("..", ". .", "...") are refused:
+// the system's path normalisation may turn them into a parent reference.
+bool IsSafeEntryName(const char* name) {
+  if (!name[0] || IsSeparator(name[0]))
+    return false;
+  bool onlyDots = true;
+  for (const char* p = name;; ++p) {
+    if (*p == ':')
+      return false;
+    if (*p == 0 || IsSeparator(*p)) {
+      if (onlyDots)
+        return false;
+      if (*p == 0)
+        return true;
+      onlyDots = true;
+    } else if (*p != '.' && *p != ' ') {
+      onlyDots = false;
+    }
+  }
+}
+
+INT_PTR CreateOutputFile(const char* path) {
+  // Created empty, never opened over an existing file's bytes.
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+}
+
+void StampFile(const char* path, USHORT date, USHORT time) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  FILETIME local;
+  FILETIME utc;
+  if (DosDateTimeToFileTime(date, time, &local) == 1 && LocalFileTimeToFileTime(&local, &utc) == 1)
+    SetFileTime(file, &utc, NULL, &utc);
+  CloseHandle(file);
+}
+
+}  // namespace
+
+bool BuildExtractPath(const char* name, char* out) {
+  if (!IsSafeEntryName(name))
+    return false;
+  if (lstrlenA(g_extractDir) + 1 + lstrlenA(name) >= kPathCapacity)
+    return false;
+  lstrcpyA(out, g_extractDir);
+  lstrcatA(out, "\\");
+  lstrcatA(out, name);
+  return true;
+}
+
+FNALLOC(CabAlloc) {
+  return HeapAlloc(GetProcessHeap(), 0, cb);
+}
+
+FNFREE(CabFree) {
+  HeapFree(GetProcessHeap(), 0, pv);
+}
+
+FNOPEN(CabOpen) {
+  HANDLE file = CreateFileA(pszFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+}
+
+FNREAD(CabRead) {
+  DWORD done = 0;
+  return ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, NULL) ? done : 0;
+}
+
+FNWRITE(CabWrite) {
+  DWORD done = 0;
+  return WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, NULL) ? done : 0;
+}
+
+FNCLOSE(CabClose) {
+  return CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1;
+}
+
+FNSEEK(CabSeek) {
+  // FDI's origins 0, 1, 2 are FILE_BEGIN, FILE_CURRENT, FILE_END.
+  return static_cast<__LONG32>(SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, NULL, seektype));
+}
+
+FNFDINOTIFY(CabinetNotify) {
+  char path[kPathCapacity];
+  switch (fdint) {
+    case fdintCOPY_FILE:
+      // -1 makes FDI abandon the whole extraction.
+      if (!BuildExtractPath(pfdin->psz1, path))
+        return -1;
+      EnsureParentDirectory(path);  // a failure shows as the create failing
+      return CreateOutputFile(path);
+    case fdintCLOSE_FILE_INFO:
+      CabClose(pfdin->hf);
+      if (BuildExtractPath(pfdin->psz1, path)) {
+        StampFile(path, pfdin->date, pfdin->time);
+        SetFileAttributesA(path, pfdin->attribs & kAppliedAttributes);
+      }
+      return TRUE;
+    default:
+      return 0;
+  }
+}
+
+bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath) {
+  if (lstrlenA(destinationDirectory) >= kPathCapacity || lstrlenA(cabinetPath) >= kPathCapacity)
+    return false;
+  lstrcpyA(g_extractDir, destinationDirectory);
+  FdiRoutines fdi;
+  if (!LoadFdi(&fdi))
+    return false;
+  ERF error;
+  HFDI context = fdi.create(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek,
+                            cpu80386, &error);
+  if (!context)
+    return false;
+
+  INT_PTR file = CabOpen(const_cast<char*>(cabinetPath), 0, 0);
+  if (file == -1) {
+    fdi.destroy(context);
+    return false;
+  }
+  FDICABINETINFO info;
+  const BOOL isCabinet = fdi.isCabinet(context, file, &info);
+  CabClose(file);
+  if (!isCabinet) {
+    fdi.destroy(context);
+    return false;
+  }
+
+  // FDI takes the cabinet as a directory (with its trailing backslash) and
+  // a file name.
+  char name[kPathCapacity];
+  char directory[kPathCapacity];
+  const char* separator = FindLastChar(cabinetPath, '\\');
+  if (separator) {
+    lstrcpyA(name, separator + 1);
+    lstrcpynA(directory, cabinetPath, static_cast<int>(separator - cabinetPath) + 2);
+  } else {
+    lstrcpyA(name, cabinetPath);
+    directory[0] = 0;
+  }
+  if (!fdi.copy(context, name, directory, 0, CabinetNotify, NULL, NULL)) {
+    fdi.destroy(context);
+    return false;
+  }
+  return fdi.destroy(context) != FALSE;
+}

@@ -1,0 +1,122 @@
+#include "install/fs_helpers.h"
+
+#include "shell/state.h"
+
+namespace {
+
+bool IsDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// `first` + "\\" + `second` into `out`; false when it would not fit.
+bool JoinPath(const char* first, const char* second, char* out) {
+  if (lstrlenA(first) + 1 + lstrlenA(second) >= kPathCapacity)
+    return false;
+  lstrcpyA(out, first);
+  lstrcatA(out, "\\");
+  lstrcatA(out, second);
+  return true;
+}
+
+}  // namespace
+
+const char* FindLastChar(const char* text, char character) {
+  for (const char* p = text + lstrlenA(text); p > text;) {
+    if (*--p == character)
+      return p;
+  }
+  return NULL;
+}
+
+bool CreateDirectoryChain(const char* path) {
+  if (lstrlenA(path) >= kPathCapacity)
+    return true;
+  char buffer[kPathCapacity];
+  lstrcpyA(buffer, path);
+  for (char* p = buffer; *p; ++p) {
+    if (*p == '/')
+      *p = '\\';
+  }
+  for (char* p = buffer;; ++p) {
+    const char c = *p;
+    if (c != '\\' && c != 0)
+      continue;
+    *p = 0;
+    if (buffer[0] && GetFileAttributesA(buffer) == INVALID_FILE_ATTRIBUTES &&
+        !CreateDirectoryA(buffer, NULL))
+      return true;
+    *p = c;
+    if (!c)
+      return false;
+  }
+}
+
+BYTE EnsureParentDirectory(const char* filePath) {
+  const char* slash = FindLastChar(filePath, '/');
+  const char* backslash = FindLastChar(filePath, '\\');
+  const char* separator = slash > backslash ? slash : backslash;
+  if (!separator || separator == filePath)
+    return 1;
+  const int length = static_cast<int>(separator - filePath);
+  if (length >= kPathCapacity)
+    return 1;
+  char directory[kPathCapacity];
+  lstrcpynA(directory, filePath, length + 1);
+  const DWORD attributes = GetFileAttributesA(directory);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return CreateDirectoryChain(directory) ? 1 : 0;
+  return IsDirectory(attributes) ? 0 : 1;
+}
+
+bool MakeUniqueTempName(const char* directory, const char* prefix, char* out) {
+  char name[1024];  // wsprintfA never writes more
+  do {
+    wsprintfA(name, "%s%s%d", directory, prefix, static_cast<int>(GetTickCount()));
+    if (lstrlenA(name) >= kPathCapacity) {
+      out[0] = 0;
+      return false;
+    }
+  } while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES);
+  lstrcpyA(out, name);
+  return true;
+}
+
+int DeleteTree(const char* directory, bool recurse) {
+  if (!IsDirectory(GetFileAttributesA(directory)))
+    return 0;
+  char pattern[kPathCapacity];
+  if (!JoinPath(directory, "*", pattern))
+    return 0;
+  int count = 0;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA(pattern, &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const char* name = entry.cFileName;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+        continue;
+      char full[kPathCapacity];
+      if (!JoinPath(directory, name, full))
+        continue;
+      const DWORD attributes = entry.dwFileAttributes;
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A junction or symbolic link: remove the link, never its target.
+        // Nothing beneath an elevated walk may be redirected elsewhere.
+        SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveDirectoryA(full);
+        else if (DeleteFileA(full))
+          ++count;
+      } else if (recurse && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        count += DeleteTree(full, true);
+      } else {
+        SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(full))
+          ++count;
+      }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryA(directory);
+  return count;
+}

@@ -1,0 +1,50 @@
+#include "install/install_step.h"
+
+#include "install/cabinet.h"
+#include "install/fs_helpers.h"
+#include "shell/state.h"
+#include "shell/status.h"
+
+DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCode) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, workingDirectory, &startup,
+                      &process))
+    return GetLastError();
+  ShowWindow(g_mainWnd, SW_HIDE);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  // A code that cannot be read is no evidence of success.
+  if (!GetExitCodeProcess(process.hProcess, exitCode))
+    *exitCode = ERROR_INSTALL_FAILURE;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}
+
+void InstallFromCabinet(const char* cabinetPath) {
+  char directory[kPathCapacity];
+  if (!MakeUniqueTempName(g_tempDir, "ZVinsD", directory)) {
+    ShowStatusMessage(STATUS_TAG_EXTRACT);
+    DeleteFileA(cabinetPath);
+    return;
+  }
+  if (!ExtractCabinet(directory, cabinetPath)) {
+    ShowStatusMessage(STATUS_TAG_EXTRACT);
+  } else {
+    char commandLine[2 * kPathCapacity];
+    wsprintfA(commandLine, "\"%s\\%s\" /install", directory, "Setup.exe");
+    DWORD exitCode = 0;
+    const DWORD error = RunAndWait(commandLine, directory, &exitCode);
+    if (error) {
+      ShowStatusError(STATUS_TAG_LAUNCH, error);
+    } else {
+      g_setupExitCode = exitCode;
+      g_setupDone = 1;
+    }
+  }
+  DeleteTree(directory, true);
+  DeleteFileA(cabinetPath);
+}

@@ -1,0 +1,14 @@
+// The install step, run on the user-interface thread once the package has
+// arrived.
+#pragma once
+#include <windows.h>
+
+// Extracts the cabinet into a fresh directory, runs its Setup.exe /install
+// there, waits, and deletes the directory and the cabinet whatever
+// happened. Sets g_setupDone and g_setupExitCode when the setup ran.
+void InstallFromCabinet(const char* cabinetPath);
+
+// Starts `commandLine` in `workingDirectory`, hides the window while it runs
+// and waits for it. Returns 0 with the program's exit code in `*exitCode`,
+// or the system error of the failed start.
+DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCode);

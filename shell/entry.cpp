@@ -1,0 +1,29 @@
+// The program's entry point: no language run-time start-up runs before it.
+#include <objbase.h>
+
+#include "shell/main_window.h"
+#include "shell/state.h"
+#include "shell/system_library.h"
+
+extern "C" int RunInstaller() {
+  RestrictDllSearchToSystem();
+  g_instance = GetModuleHandleA(NULL);
+  CoInitialize(NULL);
+  RegisterMainClass(g_instance);
+  if (!CreateMainWindow(kMainWindowTitle, g_instance))
+    return ERROR_INSTALL_FAILURE;
+
+  MSG msg;
+  msg.wParam = 0;
+  // The flag is tested before every fetch, so the loop ends right after the
+  // message whose handler ran the setup program.
+  while (!g_setupDone && GetMessageA(&msg, NULL, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  const UINT exitCode = g_setupDone ? g_setupExitCode : static_cast<UINT>(msg.wParam);
+  CoUninitialize();
+  // Also ends the download worker if it still runs.
+  TerminateProcess(GetCurrentProcess(), exitCode);
+  return static_cast<int>(exitCode);
+}

@@ -1,0 +1,100 @@
+#include "shell/main_window.h"
+
+#include "download/download_worker.h"
+#include "install/install_step.h"
+#include "progress/paint.h"
+#include "shell/state.h"
+#include "shell/status.h"
+
+const char kMainClassName[] = "CZVsexwnd";
+const char kMainWindowTitle[] = "Install Zelvio Viewer";
+
+void RegisterMainClass(HINSTANCE instance) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = MainWndProc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, "IDI_ICON1");
+  wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = kMainClassName;
+  RegisterClassExA(&wc);
+}
+
+RECT PlaceMainWindow(const RECT& screen) {
+  const int screenWidth = screen.right - screen.left;
+  const int screenHeight = screen.bottom - screen.top;
+  const int side = (screenWidth < screenHeight ? screenWidth : screenHeight) / 2;
+  const int width = side < 300 ? 300 : side;
+  const int height = width / 4;
+  const int x = (screen.left - width + screen.right) / 2;
+  const int y = (screen.top + screen.bottom) / 2 - height;
+  const RECT window = {x, y, x + width, y + height};
+  return window;
+}
+
+int CreateMainWindow(const char* title, HINSTANCE instance) {
+  RECT screen;
+  GetWindowRect(GetDesktopWindow(), &screen);
+  const RECT place = PlaceMainWindow(screen);
+  g_mainWnd = CreateWindowExA(0, kMainClassName, title, WS_CAPTION | WS_SYSMENU,
+                              place.left, place.top, place.right - place.left,
+                              place.bottom - place.top, NULL, NULL, instance, NULL);
+  if (!g_mainWnd)
+    return 0;
+  ShowWindow(g_mainWnd, SW_SHOWNORMAL);
+  UpdateWindow(g_mainWnd);
+  return 1;
+}
+
+namespace {
+
+void OnCreate(HWND hwnd) {
+  g_mainWnd = hwnd;
+  const DWORD length = GetTempPathA(kPathCapacity, g_tempDir);
+  if (length == 0 || length >= static_cast<DWORD>(kPathCapacity)) {
+    // A longer path is not written at all: the result is its size.
+    g_tempDir[0] = 0;
+    ShowStatusError(STATUS_TAG_TEMP_DIR, length ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+    return;
+  }
+  g_downloadThread = CreateThread(NULL, 0, DownloadThreadProc, NULL, 0, NULL);
+}
+
+void OnDestroy() {
+  // The worker is not killed: a thread stopped inside the platform's
+  // download code may hold locks the process needs to end. It is silenced
+  // instead, and ends with the process.
+  LockStatus();
+  g_windowClosed = 1;
+  const BYTE failed = g_errorShown;
+  UnlockStatus();
+  PostQuitMessage(failed ? ERROR_INSTALL_FAILURE : ERROR_INSTALL_USEREXIT);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnCreate(hwnd);
+      return 0;
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC hdc = BeginPaint(hwnd, &ps);
+      if (hdc) {
+        PaintProgress(hwnd, hdc);
+        EndPaint(hwnd, &ps);
+      }
+      return 0;
+    }
+    case WM_DOWNLOAD_COMPLETE:
+      InstallFromCabinet(reinterpret_cast<const char*>(lParam));
+      return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}

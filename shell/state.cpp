@@ -1,0 +1,17 @@
+#include "shell/state.h"
+
+WCHAR g_statusText[kStatusTextCapacity] = L".";
+BYTE g_errorShown;
+DWORD g_progress;
+DWORD g_progressMax;
+BYTE g_windowClosed;
+SRWLOCK g_statusLock = SRWLOCK_INIT;
+
+BYTE g_setupDone;
+DWORD g_setupExitCode;
+HINSTANCE g_instance;
+HANDLE g_downloadThread;
+
+char g_tempDir[kPathCapacity + 4];
+char g_cabinetPath[kPathCapacity];
+HWND g_mainWnd;

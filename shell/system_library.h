@@ -1,0 +1,11 @@
+// Loading of system DLLs without looking in the program's own folder: the
+// installer runs elevated from folders anyone may have written to.
+#pragma once
+#include <windows.h>
+
+// Limits the process's DLL search to the system directory where the
+// system offers it (SetDefaultDllDirectories).
+void RestrictDllSearchToSystem();
+// Loads `name` from the system directory only; NULL with the last error set
+// on failure.
+HMODULE LoadSystemLibrary(const char* name);
