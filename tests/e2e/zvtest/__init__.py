@@ -1,0 +1,1 @@
+"""End-to-end test harness: the real installer under Wine in Xvfb."""

@@ -1,0 +1,143 @@
+"""The Wine test environment: an Xvfb display, one prefix per architecture
+and a persistent wineserver for each, all kept in the build tree.
+
+    python3 -m zvtest.env start|stop
+
+A persistent wineserver matters: without one, each wine command leaves
+helper processes holding the caller's pipes for seconds after it ends.
+"""
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[3]
+BUILD = Path(os.environ.get("ZV_BUILD_DIR", REPO / "build")).resolve()
+WINE_DIR = Path(os.environ.get("ZV_WINE_DIR", BUILD / "wine")).resolve()
+ARCHES = ("win32", "win64")
+SCREEN = (1024, 768)
+
+# Registry settings of every prefix: unmanaged windows (Wine draws the
+# caption and a closed window's process ends at once), Times New Roman
+# mapped to its metric twin, and no crash dialog to block a test.
+_REGISTRY = [
+    (r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"),
+    (r"HKCU\Software\Wine\Fonts\Replacements", "Times New Roman", "REG_SZ", "Liberation Serif"),
+    (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+]
+
+
+def prefix(arch):
+    return WINE_DIR / arch
+
+
+def display():
+    return (WINE_DIR / "display").read_text().strip()
+
+
+def wine_environ(arch="win32", extra=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": str(prefix(arch)),
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": display(),
+    })
+    env.pop("WINEARCH", None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except OSError:
+        return False
+
+
+def _ensure_display():
+    pid_file = WINE_DIR / "xvfb.pid"
+    if pid_file.exists() and _alive(int(pid_file.read_text())):
+        return
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN,
+         "-nolisten", "tcp", "-noreset"],
+        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        raise RuntimeError("Xvfb did not start")
+    (WINE_DIR / "display").write_text(":%s\n" % number)
+    pid_file.write_text(str(proc.pid))
+
+
+def _wineserver(arch, *args):
+    env = wine_environ(arch)
+    subprocess.run(["wineserver", *args], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _start_prefix(arch):
+    """Starts creating the prefix if needed; returns the process or None."""
+    if (prefix(arch) / ".zv-ready").exists():
+        return None
+    env = wine_environ(arch, {"WINEARCH": arch})
+    loader = "/usr/lib/wine/wine64" if arch == "win64" else "wine"
+    return subprocess.Popen([loader, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _finish_prefix(arch):
+    env = wine_environ(arch)
+    _wineserver(arch, "-w")
+    _wineserver(arch, "-p")
+    for key, name, kind, value in _REGISTRY:
+        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
+                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+    (prefix(arch) / ".zv-ready").write_text("ok\n")
+
+
+def start():
+    WINE_DIR.mkdir(parents=True, exist_ok=True)
+    _ensure_display()
+    booting = {arch: _start_prefix(arch) for arch in ARCHES}
+    for arch, proc in booting.items():
+        if proc is not None:
+            if proc.wait() != 0:
+                raise RuntimeError("wineboot failed for " + arch)
+            _finish_prefix(arch)
+        else:
+            _wineserver(arch, "-p")
+        # Warm the prefix so the first test does not pay for it.
+        loader = "/usr/lib/wine/wine64" if arch == "win64" else "wine"
+        subprocess.run([loader, "cmd", "/c", "exit"], env=wine_environ(arch),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+
+def stop():
+    for arch in ARCHES:
+        if prefix(arch).exists() and (WINE_DIR / "display").exists():
+            _wineserver(arch, "-k")
+    pid_file = WINE_DIR / "xvfb.pid"
+    if pid_file.exists():
+        pid = int(pid_file.read_text())
+        if _alive(pid):
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(50):
+                if not _alive(pid):
+                    break
+                time.sleep(0.1)
+        pid_file.unlink()
+
+
+if __name__ == "__main__":
+    {"start": start, "stop": stop}[sys.argv[1]]()

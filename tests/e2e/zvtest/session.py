@@ -1,0 +1,166 @@
+"""One run of an installer executable under Wine, observed as a user
+would: its window's place, look and pixels, closing it, and its exit code."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+from . import env
+
+CLASS_NAME = "CZVsexwnd"
+TOOLS = env.BUILD / "tests" / "tools"
+
+
+def win_path(path):
+    """The Windows name of a Unix path, through Wine's Z: drive."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def wine(args, arch="win32", extra_env=None, timeout=60, check=False):
+    return subprocess.run(["wine", *args], env=env.wine_environ(arch, extra_env),
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=timeout, check=check)
+
+
+def tool(*args, arch="win32", extra_env=None):
+    return wine([str(TOOLS / "zvtool.exe"), *args], arch=arch, extra_env=extra_env).stdout.strip()
+
+
+class WindowInfo(dict):
+    """What zvtool reports about the installer window."""
+
+    @classmethod
+    def parse(cls, line):
+        if not line or line == "none":
+            return None
+        info = cls()
+        head, _, title = line.partition(" title=")
+        for pair in head.split(" "):
+            key, _, value = pair.partition("=")
+            info[key] = value
+        info["title"] = title
+        for key in ("visible", "x", "y", "w", "h", "cx", "cy", "cw", "ch", "pid"):
+            info[key] = int(info[key])
+        for key in ("style", "exstyle", "classstyle"):
+            info[key] = int(info[key], 16)
+        return info
+
+
+class Screenshot:
+    def __init__(self, path):
+        from PIL import Image  # Debian's python3-pil
+        self.path = Path(path)
+        self.image = Image.open(path).convert("RGB")
+
+    def pixel(self, x, y):
+        return self.image.getpixel((x, y))
+
+    def region(self, left, top, right, bottom):
+        """Every pixel of the half-open rectangle, as a list of RGB tuples."""
+        return list(self.image.crop((left, top, right, bottom)).getdata())
+
+
+class InstallerRun:
+    """Starts `exe` through zvtool (for the full exit code) with a temporary
+    directory of its own, in a work folder that holds everything the run
+    leaves behind."""
+
+    def __init__(self, exe, work_dir, arch="win32", extra_env=None, temp_dir=None,
+                 copy_exe=True):
+        self.arch = arch
+        self.work = Path(work_dir)
+        if self.work.exists():
+            shutil.rmtree(self.work)
+        self.work.mkdir(parents=True)
+        self.temp = Path(temp_dir) if temp_dir else self.work / "temp"
+        self.temp.mkdir(parents=True, exist_ok=True)
+        self.exe = self.work / Path(exe).name if copy_exe else Path(exe)
+        if copy_exe:
+            shutil.copy(exe, self.exe)
+        self.exit_file = self.work / "exit-code"
+        self.extra_env = extra_env or {}
+        self.proc = None
+        self.shots = 0
+
+    def start(self):
+        args = [str(TOOLS / "zvtool.exe"), "run", win_path(self.exit_file),
+                "--temp", win_path(self.temp) + "\\", win_path(self.exe)]
+        self.proc = subprocess.Popen(["wine", *args],
+                                     env=env.wine_environ(self.arch, self.extra_env),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        return self
+
+    def info(self):
+        return WindowInfo.parse(tool("info", CLASS_NAME, arch=self.arch))
+
+    def wait_window(self, predicate=lambda info: info["visible"], timeout=20):
+        """Polls the window until `predicate` holds; returns its info."""
+        deadline = time.monotonic() + timeout
+        last = None
+        while time.monotonic() < deadline:
+            last = self.info()
+            if last is not None and predicate(last):
+                return last
+            if self.exited():
+                break
+            time.sleep(0.1)
+        raise AssertionError("window never reached the expected state; last seen: %r" % (last,))
+
+    def screenshot(self, name=None):
+        self.shots += 1
+        path = self.work / ("%s.png" % (name or "shot-%02d" % self.shots))
+        subprocess.run(["import", "-window", "root", str(path)], env={"DISPLAY": env.display(),
+                       "PATH": os.environ["PATH"]}, check=True, stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=30)
+        return Screenshot(path)
+
+    def client_shot(self, info=None, name=None):
+        """A screenshot and the client rectangle in its coordinates."""
+        info = info or self.info()
+        shot = self.screenshot(name)
+        return shot, (info["cx"], info["cy"], info["cx"] + info["cw"], info["cy"] + info["ch"])
+
+    def close(self):
+        """What the close box does: WM_CLOSE to the window."""
+        return tool("close", CLASS_NAME, arch=self.arch)
+
+    def exited(self):
+        return self.exit_file.exists() and self.exit_file.read_text().strip() != ""
+
+    def wait_exit(self, timeout=30):
+        """The installer's full 32-bit exit code."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.exited():
+                self.proc.wait(timeout=10)
+                return int(self.exit_file.read_text())
+            time.sleep(0.05)
+        raise AssertionError("installer still running after %ss" % timeout)
+
+    def kill(self):
+        """Last-resort clean-up for a test that failed midway."""
+        if self.proc and self.proc.poll() is None:
+            wine(["taskkill", "/f", "/im", self.exe.name], arch=self.arch, timeout=20)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+    def temp_entries(self):
+        return sorted(p.name for p in self.temp.iterdir())
+
+
+def work_dir(test_id):
+    """A folder for one test's files, under the build tree."""
+    return env.BUILD / "e2e-runs" / test_id.replace("/", "_")
+
+
+def colour_share(pixels, colour, tolerance=8):
+    """The fraction of pixels within `tolerance` of `colour`."""
+    if not pixels:
+        return 0.0
+    near = sum(1 for p in pixels if all(abs(a - b) <= tolerance for a, b in zip(p, colour)))
+    return near / len(pixels)

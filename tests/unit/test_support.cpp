@@ -1,0 +1,30 @@
+#include "test_support.h"
+
+#include "download/package_urls.h"
+#include "shell/state.h"
+
+// The unit-test build's package addresses: none, so nothing started by a
+// test window ever reaches the network.
+const char kPackageUrl32[] = "";
+const char kPackageUrl64[] = "";
+
+void ResetInstallerState() {
+  LockStatus();
+  lstrcpyW(g_statusText, L".");
+  g_errorShown = 0;
+  g_progress = 0;
+  g_progressMax = 0;
+  g_windowClosed = 0;
+  UnlockStatus();
+  g_setupDone = 0;
+  g_setupExitCode = 0;
+  g_mainWnd = NULL;
+}
+
+void ReadStatus(WCHAR* text, int capacity, BYTE* errorShown) {
+  LockStatus();
+  lstrcpynW(text, g_statusText, capacity);
+  if (errorShown)
+    *errorShown = g_errorShown;
+  UnlockStatus();
+}
