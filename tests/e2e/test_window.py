@@ -1,0 +1,71 @@
+"""The progress window as a user meets it: where it appears, what it looks
+like before any progress and in the error display, and how closing it ends
+the process."""
+import time
+import unittest
+
+from zvtest import env
+from zvtest.server import PATH32, PATH64, PackageServer
+from zvtest.session import InstallerRun, colour_share, work_dir
+
+INSTALLERS = env.BUILD / "tests" / "installers"
+BLACK, YELLOW, RED = (0, 0, 0), (255, 255, 0), (255, 0, 0)
+
+
+class WindowTest(unittest.TestCase):
+    def run_installer(self, name, **kwargs):
+        run = InstallerRun(INSTALLERS / name, work_dir(self.id()), **kwargs)
+        self.addCleanup(run.kill)
+        return run.start()
+
+    def test_window_before_progress_and_closing_it(self):
+        with PackageServer({PATH32: b"x", PATH64: b"x"}) as server:
+            server.behave(PATH32, "hang").behave(PATH64, "hang")
+            run = self.run_installer("zv_t_both.exe")
+            info = run.wait_window()
+            self.assertEqual("CZVsexwnd", info["class"])
+            self.assertEqual("Install Zelvio Viewer", info["title"])
+            self.assertEqual(0x00C80000, info["style"] & 0x00CF0000)  # caption + close box only
+            self.assertEqual(0, info["exstyle"] & ~0x100)  # Wine may add WS_EX_WINDOWEDGE
+            self.assertEqual(3, info["classstyle"])
+            # 1024 x 768 screen: 384 x 96 at (320, 288).
+            self.assertEqual((320, 288, 384, 96), (info["x"], info["y"], info["w"], info["h"]))
+
+            shot, (left, top, right, bottom) = run.client_shot(info, "before-progress")
+            client = shot.region(left, top, right, bottom)
+            self.assertGreater(colour_share(client, BLACK), 0.95)
+            # A yellow "." centred, its baseline one third above the bottom.
+            third = (bottom - top) // 3
+            centre = (left + right) // 2
+            dot = shot.region(centre - 8, bottom - third - 10, centre + 9, bottom - third + 1)
+            self.assertGreater(colour_share(dot, YELLOW, 60), 0.0)
+            self.assertEqual(0.0, colour_share(shot.region(left, top, right, top + 20), YELLOW, 60))
+
+            closed_at = time.monotonic()
+            run.close()
+            self.assertEqual(1602, run.wait_exit())  # ERROR_INSTALL_USEREXIT
+            self.assertLess(time.monotonic() - closed_at, 2.0)
+
+    def test_closing_the_error_display_reports_failure(self):
+        run = self.run_installer("zv_t_short.exe")  # no usable address: "!"
+        info = run.wait_window()
+        time.sleep(0.3)
+        shot, rect = run.client_shot(info, "error")
+        self.assertGreater(colour_share(shot.region(*rect), RED), 0.85)
+        run.close()
+        self.assertEqual(1603, run.wait_exit())  # ERROR_INSTALL_FAILURE
+
+    def test_unusable_temporary_directory_shows_t_from_the_start(self):
+        # Longer than the 260 bytes the installer offers the system.
+        long_temp = work_dir(self.id()).parent / ("t" * 120) / ("u" * 120) / ("v" * 40)
+        long_temp.mkdir(parents=True, exist_ok=True)
+        run = self.run_installer("zv_t_both.exe", temp_dir=long_temp)
+        info = run.wait_window()
+        shot, rect = run.client_shot(info, "temp-error")
+        self.assertGreater(colour_share(shot.region(*rect), RED), 0.85)
+        run.close()
+        self.assertEqual(1603, run.wait_exit())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,128 @@
+"""The maker's download server, simulated on 127.0.0.1 (never any other
+address) inside the test process. It serves the two package paths and can
+misbehave on demand.
+
+Behaviours (`PackageServer.behave(path, kind, **options)`):
+    ok         the body with Content-Length
+    no_length  the body without Content-Length, ended by closing
+    status     an error status (options: code) with a short body
+    cut        Content-Length of the whole body, then only `keep` bytes
+    stall      headers (and `keep` bytes), then nothing until stopped
+    trickle    the body in `chunk`-byte pieces, `delay` seconds apart
+    hang       nothing at all, not even headers, until stopped
+"""
+import os
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+PATH32 = "/beta/setupZVViewer.cab"
+PATH64 = "/beta/setupZVViewer64.cab"
+
+
+def test_port():
+    return int(os.environ.get("ZV_TEST_PORT", "18431"))
+
+
+class _Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server.owner
+        path = self.path.split("?", 1)[0]
+        server.requests.append(path)
+        body = server.files.get(path)
+        kind, options = server.behaviours.get(path, ("ok", {}))
+        if body is None:
+            kind, options = "status", {"code": 404}
+        try:
+            getattr(self, "_" + kind)(body or b"", **options)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def _head(self, code, length=None):
+        self.send_response(code)
+        self.send_header("Content-Type", "application/vnd.ms-cab-compressed")
+        self.send_header("Cache-Control", "no-cache")
+        if length is None:
+            self.send_header("Connection", "close")
+        else:
+            self.send_header("Content-Length", str(length))
+        self.end_headers()
+
+    def _ok(self, body):
+        self._head(200, len(body))
+        self.wfile.write(body)
+
+    def _no_length(self, body):
+        self.close_connection = True
+        self._head(200)
+        self.wfile.write(body)
+
+    def _status(self, body, code):
+        text = ("error %d\n" % code).encode()
+        self._head(code, len(text))
+        self.wfile.write(text)
+
+    def _cut(self, body, keep):
+        self.close_connection = True
+        self._head(200, len(body))
+        self.wfile.write(body[:keep])
+        self.wfile.flush()
+
+    def _stall(self, body, keep=0):
+        self._head(200, len(body))
+        self.wfile.write(body[:keep])
+        self.wfile.flush()
+        self.server.owner.stop_event.wait()
+        self.close_connection = True
+
+    def _hang(self, body):
+        self.server.owner.stop_event.wait()
+        self.close_connection = True
+
+    def _trickle(self, body, chunk, delay, length=True):
+        if not length:
+            self.close_connection = True
+        self._head(200, len(body) if length else None)
+        for start in range(0, len(body), chunk):
+            if self.server.owner.stop_event.is_set():
+                return
+            self.wfile.write(body[start:start + chunk])
+            self.wfile.flush()
+            time.sleep(delay)
+
+
+class PackageServer:
+    """Use as a context manager; `files` maps paths to bytes."""
+
+    def __init__(self, files=None, port=None):
+        self.files = dict(files or {})
+        self.behaviours = {}
+        self.requests = []
+        self.port = port or test_port()
+        self.stop_event = threading.Event()
+        self.httpd = None
+        self.thread = None
+
+    def behave(self, path, kind, **options):
+        self.behaviours[path] = (kind, options)
+        return self
+
+    def __enter__(self):
+        ThreadingHTTPServer.allow_reuse_address = True
+        self.httpd = ThreadingHTTPServer(("127.0.0.1", self.port), _Handler)
+        self.httpd.daemon_threads = True
+        self.httpd.owner = self
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop_event.set()
+        self.httpd.shutdown()
+        self.httpd.server_close()
+        self.thread.join(timeout=5)
