@@ -24,7 +24,9 @@ function(zv_add_installer name url32 url64)
   target_link_options(${name} PRIVATE
     -nostdlib -nostartfiles -static -s
     -Wl,--entry,_RunInstaller -Wl,--subsystem,windows
-    -Wl,--nxcompat -Wl,--dynamicbase)
+    -Wl,--nxcompat -Wl,--dynamicbase
+    # The symbols stripped from the exe, kept beside it for inspection.
+    -Wl,-Map=$<TARGET_FILE:${name}>.map)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
   target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 gcc)
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS

@@ -1,0 +1,81 @@
+"""The shipped executable as the system loader sees it: a PE32 GUI image
+entered at RunInstaller, importing only system DLLs that are always
+loaded from the system directory, and carrying its icon and manifest."""
+import re
+import unittest
+import xml.etree.ElementTree as ET
+
+import pefile
+
+from zvtest import env
+
+EXE = env.BUILD / "zvwebsetup.exe"
+ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll"}
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+
+
+class ExecutableTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(str(EXE))
+
+    def resource(self, type_id):
+        for entry in self.pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            if entry.id == type_id:
+                return entry
+        self.fail("no resource of type %d" % type_id)
+
+    def test_pe32_gui_entered_at_run_installer(self):
+        self.assertEqual(0x10B, self.pe.OPTIONAL_HEADER.Magic)  # PE32
+        self.assertEqual(0x14C, self.pe.FILE_HEADER.Machine)  # i386
+        self.assertEqual(2, self.pe.OPTIONAL_HEADER.Subsystem)  # Windows GUI
+        mapping = EXE.with_name(EXE.name + ".map").read_text()
+        match = re.search(r"^\s+0x([0-9a-f]+)\s+_?RunInstaller\s*$", mapping, re.M)
+        self.assertIsNotNone(match, "RunInstaller not in the link map")
+        entry = self.pe.OPTIONAL_HEADER.ImageBase + self.pe.OPTIONAL_HEADER.AddressOfEntryPoint
+        self.assertEqual(int(match.group(1), 16), entry)
+
+    def test_imports_only_system_dlls_and_no_c_runtime(self):
+        names = {imp.dll.decode().lower() for imp in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertTrue(names <= ALLOWED_IMPORTS, names)
+        self.assertIn("kernel32.dll", names)
+        routines = {fn.name.decode() for imp in self.pe.DIRECTORY_ENTRY_IMPORT
+                    for fn in imp.imports if fn.name}
+        # Loaded at run time from the system directory instead.
+        for late in ("URLDownloadToFileA", "DeleteUrlCacheEntryA", "FDICopy"):
+            self.assertNotIn(late, routines)
+        self.assertIn("LoadLibraryExA", routines)
+
+    def test_icon_group_with_one_48_pixel_256_colour_image(self):
+        group = self.resource(RT_GROUP_ICON)
+        self.assertEqual(["IDI_ICON1"], [str(e.name) for e in group.directory.entries])
+        lang = group.directory.entries[0].directory.entries[0]
+        data = self.pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+        count = int.from_bytes(data[4:6], "little")
+        self.assertEqual(1, count)
+        width, height, colours, _, planes, bits = data[6], data[7], data[8], data[9], \
+            int.from_bytes(data[10:12], "little"), int.from_bytes(data[12:14], "little")
+        self.assertEqual((48, 48, 8), (width, height, bits))
+        image_id = int.from_bytes(data[18:20], "little")
+        icon = [e for e in self.resource(RT_ICON).directory.entries if e.id == image_id]
+        self.assertEqual(1, len(icon))
+        header = self.pe.get_data(icon[0].directory.entries[0].data.struct.OffsetToData, 40)
+        self.assertEqual(8, int.from_bytes(header[14:16], "little"))  # biBitCount
+
+    def test_manifest_requires_administrator_and_names_vista_and_7(self):
+        manifest = self.resource(RT_MANIFEST)
+        self.assertEqual([1], [e.id for e in manifest.directory.entries])
+        lang = manifest.directory.entries[0].directory.entries[0]
+        self.assertEqual(1033, lang.id)
+        xml = self.pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+        root = ET.fromstring(xml)
+        level = root.find(".//{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel")
+        self.assertEqual("requireAdministrator", level.get("level"))
+        self.assertEqual("false", level.get("uiAccess"))
+        ids = {e.get("Id") for e in root.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}
+        self.assertEqual({"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"}, ids)
+
+
+if __name__ == "__main__":
+    unittest.main()
