@@ -1,0 +1,151 @@
+"""Whole runs of the installer against the local package server: the
+package is unpacked, its Setup.exe runs hidden from the unpacked
+directory, the installer ends with Setup's exit code, and nothing it wrote
+stays behind; broken packages end in the error display, again leaving
+nothing."""
+import contextlib
+import os
+import shutil
+import time
+import unittest
+from pathlib import Path
+
+from zvtest import cabinets, env
+from zvtest.painted import differing_pixels
+from zvtest.server import PATH32, PATH64, PackageServer
+from zvtest.session import TOOLS, InstallerRun, colour_share, win_path, work_dir
+
+INSTALLER = env.BUILD / "tests" / "installers" / "zv_t_both.exe"
+SETUP = TOOLS / "setup_double.exe"
+RED = (255, 0, 0)
+
+
+def read_record(path):
+    return dict(line.split("=", 1) for line in path.read_text().splitlines())
+
+
+def tree(root):
+    """Relative path -> bytes (None for directories) of everything under root."""
+    root = Path(root)
+    return {p.relative_to(root).as_posix(): (None if p.is_dir() else p.read_bytes())
+            for p in root.rglob("*")}
+
+
+class InstallTest(unittest.TestCase):
+    @contextlib.contextmanager
+    def installing(self, package, extra_env=None, seconds=0, temp_name="temp"):
+        """Serves `package` (spread over about `seconds`) and runs the
+        installer with run.work / `temp_name` as its temporary directory;
+        Setup's record goes to run.work / "setup-record"."""
+        with PackageServer({PATH32: package, PATH64: package}) as server:
+            if seconds:
+                chunk = len(package) // 10 + 1
+                for path in (PATH32, PATH64):
+                    server.behave(path, "trickle", chunk=chunk, delay=seconds / 10)
+            work = work_dir(self.id())
+            run = InstallerRun(INSTALLER, work, extra_env=extra_env, temp_dir=work / temp_name)
+            run.record = run.work / "setup-record"
+            run.extra_env["ZV_SETUP_RECORD"] = win_path(run.record)
+            if " " in temp_name:
+                # What an unquoted command line would start instead.
+                shutil.copy(SETUP, work / (temp_name.split(" ")[0] + ".exe"))
+            try:
+                yield run.start()
+            finally:
+                run.kill()
+
+    def wait_error_display(self, run, text):
+        """Waits for the red error display and checks that it shows `text`."""
+        deadline = time.monotonic() + 20
+        while True:
+            info = run.wait_window()
+            shot, rect = run.client_shot(info)
+            if colour_share(shot.region(*rect), RED) > 0.85:
+                break
+            self.assertLess(time.monotonic(), deadline, "no error display")
+            time.sleep(0.2)
+        self.assertEqual(0, differing_pixels(run, shot, rect, text),
+                         "pixels differing from the painted %r" % text)
+
+    def test_setup_runs_hidden_in_the_unpacked_directory(self):
+        files = {
+            "Setup.exe": SETUP.read_bytes(),
+            "payload\\data.bin": os.urandom(200000),  # several MSZIP blocks
+            "payload\\deep\\readme.txt": b"Zelvio Viewer\r\n",
+            ".config": b"names beginning with a dot are removed too\n",
+        }
+        expected = {name.replace("\\", "/"): data for name, data in files.items()}
+        expected.update({"payload": None, "payload/deep": None})
+        package = cabinets.mszip(files)
+        # A space in the temporary directory's name must not split the
+        # command line (".\Temp Files\..." would start .\Temp.exe).
+        with self.installing(package, {"ZV_SETUP_SLEEP": "2000"}, seconds=1.5,
+                             temp_name="Temp Files") as run:
+            # Watch the window until the process ends; while Setup runs (the
+            # window hidden) the unpacked directory must hold the package.
+            seen, unpacked = [], None
+            while not run.exited():
+                info = run.info()
+                if info is not None and (not seen or seen[-1] != info["visible"]):
+                    seen.append(info["visible"])
+                if info is not None and not info["visible"] and unpacked is None:
+                    unpacked = [p for p in run.temp.iterdir() if p.name.startswith("ZVinsD")]
+                    self.assertEqual(1, len(unpacked), run.temp_entries())
+                    self.assertEqual(expected, tree(unpacked[0]))
+                time.sleep(0.05)
+            self.assertEqual(0, run.wait_exit())
+        self.assertEqual([1, 0], seen, "visible, then hidden for good")
+        self.assertIsNotNone(unpacked, "Setup never seen running")
+
+        directory = win_path(run.temp) + "\\" + unpacked[0].name
+        seen_by_setup = read_record(run.record)
+        self.assertEqual('"%s\\Setup.exe" /install' % directory, seen_by_setup["cmdline"])
+        self.assertEqual(directory, seen_by_setup["cwd"])
+        self.assertEqual("1", seen_by_setup["installer_window"])
+        self.assertEqual("0", seen_by_setup["installer_visible"])
+        self.assertEqual([], run.temp_entries())
+
+    def test_installer_ends_with_setups_exit_code(self):
+        # Read-only, hidden and system files must not survive the clean-up.
+        package = cabinets.uncompressed([
+            cabinets.Entry("Setup.exe", SETUP.read_bytes(), attributes=0x21),
+            cabinets.Entry("locked\\deep\\file.dat", b"x" * 5000, attributes=0x07),
+            cabinets.Entry("locked\\.hidden", b"", attributes=0x02),
+        ])
+        for code in (3010, 1):
+            with self.subTest(code=code), self.installing(
+                    package, {"ZV_SETUP_EXIT": str(code)}) as run:
+                self.assertEqual(code, run.wait_exit())
+                self.assertTrue(run.record.exists(), "Setup never ran")
+                self.assertEqual([], run.temp_entries())
+
+    def test_package_without_setup_shows_l_and_leaves_nothing(self):
+        package = cabinets.mszip({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})
+        with self.installing(package) as run:
+            self.wait_error_display(run, "l:0x00000002")
+            self.assertEqual([], run.temp_entries())
+            run.close()
+            self.assertEqual(1603, run.wait_exit())  # ERROR_INSTALL_FAILURE
+
+    def test_broken_packages_show_hash_and_leave_nothing(self):
+        good = cabinets.mszip({"Setup.exe": SETUP, "payload\\data.bin": os.urandom(100000)})
+        corrupted = bytearray(good)
+        corrupted[len(good) // 2] ^= 0x55
+        packages = {
+            "not a cabinet": b"<html><body>Not Found</body></html>\n",
+            "truncated": good[:len(good) // 2],
+            "corrupted": bytes(corrupted),
+            "escaping": cabinets.uncompressed([
+                cabinets.Entry("Setup.exe", b"MZ"), cabinets.Entry("..\\escape.txt", b"out")]),
+        }
+        for what, package in packages.items():
+            with self.subTest(package=what), self.installing(package) as run:
+                self.wait_error_display(run, "#")
+                self.assertEqual([], run.temp_entries())
+                self.assertEqual([], list(run.work.rglob("escape*")))
+                run.close()
+                self.assertEqual(1603, run.wait_exit())
+
+
+if __name__ == "__main__":
+    unittest.main()
