@@ -105,10 +105,14 @@ def _finish_prefix(arch):
     (prefix(arch) / ".zv-ready").write_text("ok\n")
 
 
-def start():
+def start(display_name=None, arches=ARCHES):
+    """`display_name`: an X display to use instead of a private Xvfb."""
     WINE_DIR.mkdir(parents=True, exist_ok=True)
-    _ensure_display()
-    booting = {arch: _start_prefix(arch) for arch in ARCHES}
+    if display_name:
+        (WINE_DIR / "display").write_text(display_name + "\n")
+    else:
+        _ensure_display()
+    booting = {arch: _start_prefix(arch) for arch in arches}
     for arch, proc in booting.items():
         if proc is not None:
             if proc.wait() != 0:

@@ -1,0 +1,211 @@
+#!/usr/bin/python3
+"""A whole install, watched: builds a small package (a real MSZIP cabinet
+holding a demo Setup.exe that copies a file into
+"C:\\Program Files\\Zelvio Viewer"), serves it from 127.0.0.1, runs the
+real installer under Wine and reports every state its window goes
+through, the exit code and what was left on disk.
+
+The window appears on $DISPLAY when that display can be reached, else in
+a private Xvfb; either way screenshots of it go to BUILD/demo/ about every
+0.3 s. Wine runs in its own prefix under BUILD/demo/wine, so a test run
+at the same time is not disturbed.
+
+    /usr/bin/python3 scripts/demo.py [--build BUILD] [--xvfb]
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[1]
+INTERVAL = 0.3
+DOWNLOAD_SECONDS = 3.0
+SETUP_CLASS = "ZVDemoSetup"
+
+README = b"""Zelvio Viewer
+=============
+
+Installed by the Zelvio Viewer web installer demo.
+"""
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=str(REPO / "build"), help="CMake build directory")
+    parser.add_argument("--xvfb", action="store_true",
+                        help="use a private Xvfb even when $DISPLAY can be reached")
+    return parser.parse_args()
+
+
+def reachable_display():
+    name = os.environ.get("DISPLAY")
+    if not name:
+        return None
+    try:
+        probe = subprocess.run(["xdpyinfo", "-display", name], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=5)
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    return name if probe.returncode == 0 else None
+
+
+def cached_port(build):
+    """The port the test installers were built for."""
+    cache = (build / "CMakeCache.txt").read_text()
+    found = re.search(r"^ZV_TEST_PORT:\w+=(\d+)$", cache, re.M)
+    return found.group(1) if found else "18431"
+
+
+class Watcher:
+    """Polls the installer window, classifies what it shows and keeps a
+    screenshot of it each time."""
+
+    def __init__(self, run, session, env, shots):
+        self.run, self.session, self.env, self.shots = run, session, env, shots
+        self.count = 0
+        self.last = None
+        self.started = time.monotonic()
+        self.states = []
+
+    def grab(self, info):
+        """A screenshot of the whole window; the client area within it."""
+        from PIL import Image
+        self.count += 1
+        path = self.shots / ("shot-%03d.png" % self.count)
+        geometry = "%dx%d+%d+%d" % (info["w"], info["h"], info["x"], info["y"])
+        subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage", str(path)],
+                       env=dict(os.environ, DISPLAY=self.env.display()), check=True,
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+        image = Image.open(path).convert("RGB")
+        left, top = info["cx"] - info["x"], info["cy"] - info["y"]
+        return image.crop((left, top, left + info["cw"], top + info["ch"]))
+
+    def classify(self, info):
+        if info is None:
+            return "gone" if self.states else "starting"
+        if not info["visible"]:
+            setup = self.session.WindowInfo.parse(self.session.tool("info", SETUP_CLASS))
+            if setup and setup["visible"]:
+                self.grab(setup)
+                return "hidden; Setup's window %r shown" % setup["title"]
+            return "hidden"
+        client = self.grab(info)
+        pixels = list(client.getdata())
+        share = self.session.colour_share
+        if share(pixels, (255, 0, 0)) > 0.85:
+            return "red (error display)"
+        # The bar fills the full height from the left: its share of the
+        # top row is the progress.
+        row = [client.getpixel((x, 1)) for x in range(client.width)]
+        blue = share(row, (0, 0, 255))
+        if blue > 0:
+            return "progress, bar at %d %%" % round(blue * 100)
+        if share(pixels, (0, 0, 0)) > 0.5:
+            return "black (before any progress)"
+        return "other"
+
+    def step(self):
+        info = self.run.info()
+        state = self.classify(info)
+        if state != self.last:
+            print("%6.1f s  %s" % (time.monotonic() - self.started, state), flush=True)
+            self.states.append(state)
+            self.last = state
+        return state
+
+
+def watch(run, watcher):
+    """Runs the installer to its end, reporting each state; an error
+    display is closed after a moment, as a user would. Returns the exit
+    code."""
+    try:
+        run.start()
+        deadline = time.monotonic() + 120
+        while not run.exited() and time.monotonic() < deadline:
+            began = time.monotonic()
+            if watcher.step().startswith("red"):
+                time.sleep(2)
+                print("closing the error display", flush=True)
+                run.close()
+                break
+            time.sleep(max(0.0, INTERVAL - (time.monotonic() - began)))
+        code = run.wait_exit(timeout=30)
+        watcher.step()
+        return code
+    finally:
+        run.kill()
+
+
+def main():
+    args = parse_args()
+    build = Path(args.build).resolve()
+    demo = build / "demo"
+    installer = build / "tests" / "installers" / "zv_t_both.exe"
+    setup = build / "tests" / "tools" / "demo_setup.exe"
+    missing = [p for p in (installer, setup, build / "tests" / "tools" / "zvtool.exe")
+               if not p.exists()]
+    if missing:
+        sys.exit("not built yet (%s); run: make build" % ", ".join(map(str, missing)))
+
+    os.environ.update({"ZV_BUILD_DIR": str(build), "ZV_WINE_DIR": str(demo / "wine"),
+                       "ZV_TEST_PORT": cached_port(build)})
+    sys.path.insert(0, str(REPO / "tests" / "e2e"))
+    from zvtest import cabinets, env, session
+    from zvtest.server import PATH32, PATH64, PackageServer
+
+    display = None if args.xvfb else reachable_display()
+    print("display: %s" % (display or "private Xvfb"), flush=True)
+    print("preparing Wine in %s (the first time takes a minute)" % env.WINE_DIR, flush=True)
+    env.start(display, arches=("win32",))
+    try:
+        package = cabinets.mszip({
+            "Setup.exe": setup,
+            "app\\Zelvio Viewer.txt": README,
+            "app\\zelvio.ini": b"[Viewer]\r\nStartPage=welcome\r\n",
+        })
+        installed = env.prefix("win32") / "drive_c" / "Program Files" / "Zelvio Viewer"
+        shutil.rmtree(installed, ignore_errors=True)
+        for old in demo.glob("shot-*.png"):
+            old.unlink()
+
+        server = PackageServer({PATH32: package, PATH64: package})
+        chunk = len(package) // 20 + 1
+        for path in (PATH32, PATH64):
+            server.behave(path, "trickle", chunk=chunk, delay=DOWNLOAD_SECONDS / 20)
+        try:
+            server.__enter__()
+        except OSError as error:
+            sys.exit("cannot serve on 127.0.0.1:%s (%s); is a test run using it?"
+                     % (server.port, error.strerror))
+        try:
+            print("serving a %d-byte MSZIP cabinet at http://127.0.0.1:%s%s"
+                  % (len(package), server.port, PATH32), flush=True)
+            run = session.InstallerRun(installer, demo / "run")
+            watcher = Watcher(run, session, env, demo)
+            code = watch(run, watcher)
+            print("requests served: %s" % ", ".join(server.requests))
+        finally:
+            server.__exit__(None, None, None)
+
+        print("exit code: %d" % code)
+        left = run.temp_entries()
+        print("temporary directory %s: %s" % (session.win_path(run.temp),
+                                              ", ".join(left) if left else "empty"))
+        if installed.is_dir():
+            for item in sorted(installed.iterdir()):
+                print("installed: C:\\Program Files\\Zelvio Viewer\\%s (%d bytes)"
+                      % (item.name, item.stat().st_size))
+        else:
+            print("installed: nothing under C:\\Program Files\\Zelvio Viewer")
+        print("screenshots: %d in %s" % (watcher.count, demo))
+        return 0 if code == 0 and not left and installed.is_dir() else 1
+    finally:
+        env.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
