@@ -48,21 +48,49 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
+const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+
+// A DOS device name (CON, NUL, COM1, LPT1.txt, ...) names the device in
+// every directory, whatever follows its first dot: bytes written there
+// would leave the destination.
+bool IsDeviceName(const char* component, int length) {
+  int stem = 0;
+  while (stem < length && component[stem] != '.')
+    ++stem;
+  while (stem > 0 && component[stem - 1] == ' ')
+    --stem;
+  if (stem < 3 || stem > 7)
+    return false;
+  char name[8];
+  lstrcpynA(name, component, stem + 1);
+  for (const char* device : kDeviceNames) {
+    if (!lstrcmpiA(name, device))
+      return true;
+  }
+  // COM1-COM9 and LPT1-LPT9; Windows also takes superscript 1, 2 and 3.
+  const BYTE digit = static_cast<BYTE>(name[3]);
+  name[3] = 0;
+  return stem == 4 && (!lstrcmpiA(name, "COM") || !lstrcmpiA(name, "LPT")) &&
+         ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+}
+
 // Components made only of dots and spaces ("..", ". .", "...") are refused:
 // the system's path normalisation may turn them into a parent reference.
 bool IsSafeEntryName(const char* name) {
   if (!name[0] || IsSeparator(name[0]))
     return false;
   bool onlyDots = true;
+  const char* component = name;
   for (const char* p = name;; ++p) {
     if (*p == ':')
       return false;
     if (*p == 0 || IsSeparator(*p)) {
-      if (onlyDots)
+      if (onlyDots || IsDeviceName(component, static_cast<int>(p - component)))
         return false;
       if (*p == 0)
         return true;
       onlyDots = true;
+      component = p + 1;
     } else if (*p != '.' && *p != ' ') {
       onlyDots = false;
     }

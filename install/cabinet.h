@@ -11,7 +11,8 @@ bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath);
 
 // g_extractDir + "\\" + `name` into `out` (260 bytes); false when `name`
 // could lead outside the destination (a ".." or dots-only component, a
-// leading separator, a drive or stream colon) or the path would not fit.
+// leading separator, a drive or stream colon, a device name such as NUL or
+// COM1) or the path would not fit.
 bool BuildExtractPath(const char* name, char* out);
 
 // The decoder's callbacks.

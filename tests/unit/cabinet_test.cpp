@@ -190,6 +190,24 @@ TEST_F(CabinetExtraction, RefusesNamesThatLeaveTheDestination) {
   }
 }
 
+// Device names stand for a device in every directory: the bytes would go
+// to a port or nowhere while the extraction looked complete.
+TEST_F(CabinetExtraction, RefusesDeviceNames) {
+  const char* const names[] = {"NUL", "aux.txt", "sub\\COM1", "con", "LPT1.log", "prn .x",
+                               "conout$", "COM9\\x.txt"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    EmptyOut();
+    EXPECT_FALSE(Extract(BuildCabinet({File(name, "to a device")})));
+  }
+  // Names merely starting like one are ordinary files.
+  EmptyOut();
+  ASSERT_TRUE(Extract(BuildCabinet({File("console.txt", "1"), File("nul1", "2"),
+                                    File("COM10", "3"), File("auxiliary\\lpt.txt", "4")})));
+  EXPECT_EQ(Tree({"COM10", "auxiliary\\", "auxiliary\\lpt.txt", "console.txt", "nul1"}),
+            ListTree(dest()));
+}
+
 TEST_F(CabinetExtraction, PathsUpTo259CharactersOnly) {
   // dest + "\\" + name: 259 characters fit a 260-byte buffer, 260 do not.
   const size_t fits = 259 - dest().size() - 1;
