@@ -1,0 +1,220 @@
+// The file-system helpers against the real (Wine) file system, each test
+// in a fresh directory of its own under the temporary directory.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "install/fs_helpers.h"
+#include "shell/state.h"
+
+namespace {
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void WriteFile(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                            NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+  DWORD written = 0;
+  ::WriteFile(file, "zv", 2, &written, NULL);
+  CloseHandle(file);
+  if (attributes != FILE_ATTRIBUTE_NORMAL) {
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes)) << path;
+    ASSERT_EQ(attributes, GetFileAttributesA(path.c_str()) & attributes) << path;
+  }
+}
+
+// Removes what a failing test may have left; the helpers under test are
+// not trusted with it.
+void Scrub(const std::string& directory) {
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((directory + "\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..")
+        continue;
+      const std::string full = directory + "\\" + name;
+      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        Scrub(full);
+      else
+        DeleteFileA(full.c_str());
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryA(directory.c_str());
+}
+
+class FsHelpers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
+    char name[64];
+    sprintf(name, "zvfs%lu-%lu", GetCurrentProcessId(), GetTickCount());
+    root_ = std::string(temp) + name;
+    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), NULL)) << root_;
+  }
+  void TearDown() override { Scrub(root_); }
+
+  std::string At(const std::string& relative) const { return root_ + "\\" + relative; }
+
+  std::string root_;
+};
+
+TEST(FindLastChar, FindsTheLastOccurrenceOrNone) {
+  const char text[] = "a\\b\\c";
+  EXPECT_EQ(text + 3, FindLastChar(text, '\\'));
+  EXPECT_EQ(text, FindLastChar(text, 'a'));
+  EXPECT_EQ(text + 4, FindLastChar(text, 'c'));
+  EXPECT_EQ(NULL, FindLastChar(text, '/'));
+  EXPECT_EQ(NULL, FindLastChar("", '\\'));
+}
+
+TEST_F(FsHelpers, CreateDirectoryChainMakesEveryMissingLevel) {
+  std::string forward = root_;
+  for (char& c : forward) {
+    if (c == '\\')
+      c = '/';
+  }
+  EXPECT_FALSE(CreateDirectoryChain((forward + "/x/y").c_str()));
+  EXPECT_TRUE(IsDirectory(At("x")));
+  EXPECT_TRUE(IsDirectory(At("x\\y")));
+  // All present already: nothing to do, no failure.
+  EXPECT_FALSE(CreateDirectoryChain(At("x\\y").c_str()));
+}
+
+TEST_F(FsHelpers, CreateDirectoryChainStopsAtTheFirstLevelItCannotCreate) {
+  // An existing file is passed over as a prefix, but nothing can be made
+  // beneath it.
+  WriteFile(At("file"));
+  EXPECT_TRUE(CreateDirectoryChain(At("file\\x\\y").c_str()));
+  EXPECT_FALSE(IsDirectory(At("file")));
+  // A name no file system accepts; the level after it is never tried.
+  EXPECT_TRUE(CreateDirectoryChain(At("a\\b<c\\d").c_str()));
+  EXPECT_TRUE(IsDirectory(At("a")));
+  EXPECT_FALSE(Exists(At("a\\b<c")));
+}
+
+TEST_F(FsHelpers, EnsureParentDirectory) {
+  // Directory part missing: created, slashes and backslashes alike.
+  EXPECT_EQ(0, EnsureParentDirectory((root_ + "/p\\q/file.txt").c_str()));
+  EXPECT_TRUE(IsDirectory(At("p\\q")));
+  EXPECT_FALSE(Exists(At("p\\q\\file.txt")));
+  // Directory part present.
+  EXPECT_EQ(0, EnsureParentDirectory(At("p\\other.txt").c_str()));
+
+  // Directory part is a file: refused, nothing made.
+  WriteFile(At("plain"));
+  EXPECT_EQ(1, EnsureParentDirectory(At("plain\\file.txt").c_str()));
+  EXPECT_FALSE(IsDirectory(At("plain")));
+
+  // No directory part to make.
+  EXPECT_EQ(1, EnsureParentDirectory("file.txt"));
+  EXPECT_EQ(1, EnsureParentDirectory("\\file.txt"));
+  EXPECT_EQ(1, EnsureParentDirectory("/file.txt"));
+
+  // Directory part that cannot be created.
+  EXPECT_EQ(1, EnsureParentDirectory(At("bad<name\\file.txt").c_str()));
+}
+
+TEST_F(FsHelpers, MakeUniqueTempNameIsTheDirectoryPrefixAndTickCount) {
+  const std::string directory = root_ + "\\";
+  char out[kPathCapacity];
+  const DWORD before = GetTickCount();
+  ASSERT_TRUE(MakeUniqueTempName(directory.c_str(), "ZVinsF", out));
+  const DWORD after = GetTickCount();
+  const std::string name = out;
+  ASSERT_EQ(directory + "ZVinsF", name.substr(0, directory.size() + 6));
+  const DWORD tick = strtoul(name.c_str() + directory.size() + 6, NULL, 10);
+  EXPECT_LE(before, tick);
+  EXPECT_GE(after, tick);
+  EXPECT_FALSE(Exists(name));  // nothing is created
+}
+
+TEST_F(FsHelpers, MakeUniqueTempNameWaitsForAFreeTick) {
+  const std::string directory = root_ + "\\";
+  // Every name from now to 300 ms ahead is taken.
+  const DWORD start = GetTickCount();
+  const DWORD last = start + 300;
+  for (DWORD tick = start; tick <= last; ++tick) {
+    char name[32];
+    sprintf(name, "ZVinsD%d", static_cast<int>(tick));
+    WriteFile(directory + name);
+  }
+  const DWORD called = GetTickCount();
+  ASSERT_LE(called, last) << "took too long to set up";
+  char out[kPathCapacity];
+  ASSERT_TRUE(MakeUniqueTempName(directory.c_str(), "ZVinsD", out));
+  const DWORD tick = strtoul(out + directory.size() + 6, NULL, 10);
+  EXPECT_GT(tick, last);
+  EXPECT_FALSE(Exists(out));
+}
+
+TEST_F(FsHelpers, MakeUniqueTempNameFailsCleanlyWhenTheNameCannotFit) {
+  const std::string directory = std::string(kPathCapacity - 8, 'd') + "\\";
+  char out[kPathCapacity];
+  memset(out, 'x', sizeof(out));
+  EXPECT_FALSE(MakeUniqueTempName(directory.c_str(), "ZVinsF", out));
+  EXPECT_EQ(0, out[0]);
+  // Not even the tail of the buffer may have been overrun.
+  const std::string longer = std::string(600, 'e') + "\\";
+  char guarded[kPathCapacity + 16];
+  memset(guarded, 'x', sizeof(guarded));
+  EXPECT_FALSE(MakeUniqueTempName(longer.c_str(), "ZVinsF", guarded));
+  EXPECT_EQ(0, guarded[0]);
+  for (int i = kPathCapacity; i < kPathCapacity + 16; ++i)
+    EXPECT_EQ('x', guarded[i]) << i;
+}
+
+TEST_F(FsHelpers, DeleteTreeOnNothingOrAFileDoesNothing) {
+  EXPECT_EQ(0, DeleteTree(At("missing").c_str(), true));
+  WriteFile(At("file"));
+  EXPECT_EQ(0, DeleteTree(At("file").c_str(), true));
+  EXPECT_TRUE(Exists(At("file")));
+}
+
+TEST_F(FsHelpers, DeleteTreeRemovesFilesSubdirectoriesAndReadOnlyFiles) {
+  CreateDirectoryA(At("t").c_str(), NULL);
+  CreateDirectoryA(At("t\\sub").c_str(), NULL);
+  WriteFile(At("t\\one"));
+  WriteFile(At("t\\two.txt"));
+  WriteFile(At("t\\sub\\locked"), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(3, DeleteTree(At("t").c_str(), true));
+  EXPECT_FALSE(Exists(At("t")));
+}
+
+TEST_F(FsHelpers, DeleteTreeRemovesDotNamesHiddenAndSystemFiles) {
+  CreateDirectoryA(At("t").c_str(), NULL);
+  CreateDirectoryA(At("t\\.hidden").c_str(), NULL);
+  WriteFile(At("t\\.config"));
+  WriteFile(At("t\\.hidden\\inside"));
+  WriteFile(At("t\\..double"));
+  WriteFile(At("t\\h"), FILE_ATTRIBUTE_HIDDEN);
+  WriteFile(At("t\\s"), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(5, DeleteTree(At("t").c_str(), true));
+  EXPECT_FALSE(Exists(At("t")));
+}
+
+TEST_F(FsHelpers, DeleteTreeWithoutRecursionLeavesSubdirectories) {
+  CreateDirectoryA(At("t").c_str(), NULL);
+  CreateDirectoryA(At("t\\sub").c_str(), NULL);
+  WriteFile(At("t\\one"));
+  WriteFile(At("t\\sub\\kept"));
+  EXPECT_EQ(1, DeleteTree(At("t").c_str(), false));
+  EXPECT_FALSE(Exists(At("t\\one")));
+  EXPECT_TRUE(Exists(At("t\\sub\\kept")));
+}
+
+}  // namespace
