@@ -1,11 +1,18 @@
 // Test helper run under Wine beside the installer: starts a program and
 // records its full 32-bit exit code (wine's own status keeps only the low
 // byte), reports the installer window as a user would see it, and closes
-// it the way the close box does.
+// it the way the close box does. It also paints reference pictures with
+// the installer's own painter, runs its DeleteTree, and loads a DLL the
+// way a careless program would.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "install/fs_helpers.h"
+#include "progress/paint.h"
+#include "shell/state.h"
 
 namespace {
 
@@ -87,6 +94,68 @@ int Close(const char* className) {
   return 0;
 }
 
+// What the installer's window of client size `width` x `height` shows for
+// `text` (error display or the bare black field), as a 24-bit BMP file.
+// The text is painted by the installer's own routine into a screen-
+// compatible bitmap, so fonts and smoothing match the real window.
+int Render(const char* text, int width, int height, bool error, const char* bmpFile) {
+  MultiByteToWideChar(CP_ACP, 0, text, -1, g_statusText, kStatusTextCapacity);
+  g_errorShown = error ? 1 : 0;
+  g_progress = 0;
+  g_progressMax = 0;
+  // A popup has no frame: its client area is the whole window.
+  HWND hwnd = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, width, height, NULL, NULL,
+                              GetModuleHandleA(NULL), NULL);
+  HDC screen = GetDC(NULL);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  PaintProgress(hwnd, memory);
+  SelectObject(memory, previous);
+
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof(header);
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up, as BMP files store it
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  header.biSizeImage = stride * height;
+  char* pixels = static_cast<char*>(malloc(header.biSizeImage));
+  GetDIBits(screen, bitmap, 0, height, pixels, reinterpret_cast<BITMAPINFO*>(&header),
+            DIB_RGB_COLORS);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(header);
+  file.bfSize = file.bfOffBits + header.biSizeImage;
+  FILE* out = fopen(bmpFile, "wb");
+  if (out) {
+    fwrite(&file, sizeof(file), 1, out);
+    fwrite(&header, sizeof(header), 1, out);
+    fwrite(pixels, 1, header.biSizeImage, out);
+    fclose(out);
+  }
+  free(pixels);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(NULL, screen);
+  DestroyWindow(hwnd);
+  return out ? 0 : 3;
+}
+
+// Plain LoadLibraryA, searching the program's own folder first.
+int Load(const char* name) {
+  HMODULE module = LoadLibraryA(name);
+  printf("%s %lu\n", module ? "loaded" : "failed", module ? 0ul : GetLastError());
+  return 0;
+}
+
+int DeleteTreeCommand(const char* directory) {
+  printf("%d\n", DeleteTree(directory, true));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +165,14 @@ int main(int argc, char** argv) {
     return Info(argv[2]);
   if (argc == 3 && !strcmp(argv[1], "close"))
     return Close(argv[2]);
-  fprintf(stderr, "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n");
+  if (argc == 7 && !strcmp(argv[1], "render"))
+    return Render(argv[2], atoi(argv[3]), atoi(argv[4]), !strcmp(argv[5], "error"), argv[6]);
+  if (argc == 3 && !strcmp(argv[1], "load"))
+    return Load(argv[2]);
+  if (argc == 3 && !strcmp(argv[1], "deltree"))
+    return DeleteTreeCommand(argv[2]);
+  fprintf(stderr,
+          "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
+          "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n");
   return 64;
 }
