@@ -1,0 +1,233 @@
+"""The download as a user meets it: the real installer under Wine against
+the local package server. Which package is fetched, that it arrives whole,
+how progress shows, how each kind of server failure ends, closing in the
+middle of a download, and that no DLL planted beside the installer is
+loaded in place of the system's download libraries."""
+import contextlib
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from zvtest import env
+from zvtest.painted import differing_pixels
+from zvtest.server import PATH32, PATH64, PackageServer
+from zvtest.session import TOOLS, InstallerRun, colour_share, win_path, wine, work_dir
+
+INSTALLERS = env.BUILD / "tests" / "installers"
+PACKAGES = env.BUILD / "e2e-runs" / "test_download-packages"
+BLACK, YELLOW, RED, BLUE = (0, 0, 0), (255, 255, 0), (255, 0, 0), (0, 0, 255)
+# Native first for the download libraries: Wine would then load any
+# urlmon.dll or wininet.dll found on the ordinary search path.
+PREFER_NATIVE = {"WINEDLLOVERRIDES": "mscoree,mshtml=;urlmon,wininet=n,b"}
+
+
+def make_package(name, payload_size, compress):
+    """A cabinet holding the Setup.exe stand-in and `payload_size` random
+    bytes, built once per session."""
+    cab = PACKAGES / (name + ".cab")
+    if not cab.exists():
+        source = PACKAGES / name
+        shutil.rmtree(source, ignore_errors=True)
+        source.mkdir(parents=True)
+        shutil.copy(TOOLS / "setup_double.exe", source / "Setup.exe")
+        (source / "payload.bin").write_bytes(os.urandom(payload_size))
+        subprocess.run(["gcab", "-c", "-n", *(["-z"] if compress else []), str(cab) + ".part",
+                        str(source / "Setup.exe"), str(source / "payload.bin")],
+                       check=True, capture_output=True)
+        os.replace(str(cab) + ".part", cab)
+    return cab.read_bytes()
+
+
+class DownloadTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.big = make_package("big", 4 * 1024 * 1024, compress=False)
+        cls.small = make_package("small", 16 * 1024, compress=True)
+
+    def run_installer(self, name="zv_t_no64.exe", arch="win32", extra_env=None, suffix=""):
+        run = InstallerRun(INSTALLERS / name, work_dir(self.id() + suffix), arch=arch,
+                           extra_env=extra_env)
+        self.addCleanup(run.kill)
+        return run
+
+    def wait_colour(self, run, colour, timeout=15, share=0.85):
+        """Screenshots until the client area is mostly `colour`."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            info = run.wait_window()
+            shot, rect = run.client_shot(info)
+            if colour_share(shot.region(*rect), colour) > share:
+                return shot, rect
+            time.sleep(0.1)
+        self.fail("window never turned %r" % (colour,))
+
+    def assert_shows(self, run, shot, rect, text, error=True):
+        self.assertEqual(0, differing_pixels(run, shot, rect, text, error),
+                         "window does not show %r (see %s)" % (text, shot.path))
+
+    def wait_requests(self, server, count=1, timeout=15):
+        deadline = time.monotonic() + timeout
+        while len(server.requests) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def test_package_suits_the_machine(self):
+        cases = [("zv_t_both.exe", "win32", PATH32), ("zv_t_both.exe", "win64", PATH64),
+                 ("zv_t_no64.exe", "win32", PATH32), ("zv_t_no64.exe", "win64", PATH32)]
+        for name, arch, expected in cases:
+            with self.subTest(installer=name, prefix=arch):
+                with PackageServer({PATH32: b"x", PATH64: b"x"}) as server:
+                    server.behave(PATH32, "hang").behave(PATH64, "hang")
+                    run = self.run_installer(name, arch, suffix="-%s-%s" % (name, arch)).start()
+                    run.wait_window()
+                    self.wait_requests(server)
+                    time.sleep(0.3)  # room for a second, unwanted request
+                    self.assertEqual([expected], server.requests)
+                    run.close()
+                    self.assertEqual(1602, run.wait_exit())
+
+    def test_no_usable_address_asks_nothing_and_shows_bang(self):
+        with PackageServer({PATH32: b"x", PATH64: b"x"}) as server:
+            run = self.run_installer("zv_t_short.exe").start()
+            shot, rect = self.wait_colour(run, RED)
+            self.assert_shows(run, shot, rect, "!")
+            self.assertEqual([], server.requests)
+            self.assertEqual([], run.temp_entries())
+            run.close()
+            self.assertEqual(1603, run.wait_exit())
+
+    def test_large_package_arrives_byte_identical(self):
+        # The stand-in Setup.exe lingers, so the downloaded cabinet can be
+        # read before the installer deletes it.
+        run = self.run_installer(extra_env={"ZV_SETUP_SLEEP": "2000"})
+        with PackageServer({PATH32: self.big}) as server:
+            started = time.monotonic()
+            run.start()
+            run.wait_window(lambda info: not info["visible"])  # Setup.exe is running
+            downloaded = [p for p in run.temp.iterdir() if p.name.startswith("ZVinsF")]
+            self.assertEqual(1, len(downloaded), run.temp_entries())
+            self.assertEqual(len(self.big), downloaded[0].stat().st_size)
+            self.assertTrue(downloaded[0].read_bytes() == self.big, "downloaded file differs")
+            self.assertEqual(0, run.wait_exit())
+            self.assertEqual([PATH32], server.requests)
+        self.assertEqual([], run.temp_entries())
+        print("\n  %d bytes fetched and installed in %.1f s"
+              % (len(self.big), time.monotonic() - started - 2.0), end=" ")
+
+    def test_server_failures_end_in_the_error_display(self):
+        # Wine's urlmon hands back an error status's body, or the first
+        # part of a cut body, as a finished file: the failure shows when
+        # that file is found not to be a cabinet.
+        cases = [("not-found", "status", {"code": 404}, "#"),
+                 ("server-error", "status", {"code": 500}, "#"),
+                 ("cut", "cut", {"keep": len(self.small) // 2}, "#"),
+                 ("refused", None, {}, "d:0x800c0008")]  # INET_E_DOWNLOAD_FAILURE
+        for label, kind, options, text in cases:
+            with self.subTest(label):
+                run = self.run_installer(suffix="-" + label)
+                server = PackageServer({PATH32: self.small})
+                if kind:
+                    server.behave(PATH32, kind, **options)
+                with server if kind else contextlib.nullcontext():
+                    run.start()
+                    shot, rect = self.wait_colour(run, RED)
+                    self.assert_shows(run, shot, rect, text)
+                    self.assertEqual([PATH32] if kind else [], server.requests)
+                self.assertEqual([], run.temp_entries())
+                run.close()
+                self.assertEqual(1603, run.wait_exit())
+
+    def test_unknown_size_shows_growing_dots(self):
+        with PackageServer({PATH32: self.small}) as server:
+            size = len(self.small)
+            server.behave(PATH32, "trickle", chunk=size // 20 + 1, delay=0.25, length=False)
+            run = self.run_installer().start()
+            info = run.wait_window()
+            self.wait_requests(server)
+            yellow = []
+            for _ in range(3):
+                time.sleep(0.5)
+                shot, rect = run.client_shot(info)
+                client = shot.region(*rect)
+                self.assertEqual(0.0, colour_share(client, BLUE), shot.path)
+                self.assertEqual(0.0, colour_share(client, RED), shot.path)
+                self.assertGreater(colour_share(client, BLACK), 0.9, shot.path)
+                yellow.append(colour_share(client, YELLOW, 60))
+            self.assertTrue(0 < yellow[0] < yellow[1] < yellow[2], yellow)
+            self.assertEqual(0, run.wait_exit())
+        self.assertEqual([], run.temp_entries())
+
+    def test_known_size_shows_the_bar_growing(self):
+        with PackageServer({PATH32: self.small}) as server:
+            size = len(self.small)
+            server.behave(PATH32, "trickle", chunk=size // 20 + 1, delay=0.25)
+            run = self.run_installer().start()
+            info = run.wait_window()
+            self.wait_requests(server)
+            blue = []
+            for _ in range(3):
+                time.sleep(0.5)
+                shot, rect = run.client_shot(info)
+                client = shot.region(*rect)
+                self.assertEqual(0.0, colour_share(client, RED), shot.path)
+                self.assertGreater(colour_share(client, YELLOW, 60), 0.0, shot.path)
+                blue.append(colour_share(client, BLUE))
+            self.assertTrue(0 < blue[0] < blue[1] < blue[2] < 1, blue)
+            self.assertEqual(0, run.wait_exit())
+        self.assertEqual([], run.temp_entries())
+
+    def test_closing_a_stalled_download_ends_at_once(self):
+        with PackageServer({PATH32: self.small}) as server:
+            server.behave(PATH32, "stall", keep=len(self.small) // 3)
+            run = self.run_installer().start()
+            run.wait_window()
+            self.wait_requests(server)
+            time.sleep(1.0)
+            shot, rect = run.client_shot()
+            client = shot.region(*rect)
+            # Part of the bar, at most the third that was sent (Wine reports
+            # what its reads have filled, so far less may show), no error.
+            self.assertGreater(colour_share(client, BLUE), 0.0, shot.path)
+            self.assertLess(colour_share(client, BLUE), 1 / 3 + 0.01, shot.path)
+            self.assertEqual(0.0, colour_share(client, RED))
+            closed = time.monotonic()
+            run.close()
+            self.assertEqual(1602, run.wait_exit(timeout=10))
+            elapsed = time.monotonic() - closed
+            self.assertLess(elapsed, 2.0)
+            self.assertIsNone(run.info())
+            print("\n  ended %.2f s after WM_CLOSE" % elapsed, end=" ")
+
+    def test_dll_planted_beside_the_installer_is_never_loaded(self):
+        run = self.run_installer(extra_env=PREFER_NATIVE)
+        for name in ("urlmon.dll", "wininet.dll"):
+            shutil.copy(TOOLS / "planted.dll", run.work / name)
+
+        # Control: a program in that folder loading by plain name picks the
+        # planted copy up under these settings.
+        control = run.work / "control"
+        control.mkdir()
+        shutil.copy(TOOLS / "zvtool.exe", control)
+        shutil.copy(TOOLS / "planted.dll", control / "urlmon.dll")
+        result = wine([win_path(control / "zvtool.exe"), "load", "urlmon.dll"],
+                      extra_env=PREFER_NATIVE)
+        self.assertEqual("failed 1114", result.stdout.strip())  # ERROR_DLL_INIT_FAILED
+        self.assertTrue((control / "urlmon.dll.loaded").exists())
+
+        with PackageServer({PATH32: self.small}) as server:
+            run.start()
+            deadline = time.monotonic() + 30
+            markers = []
+            while not markers and not run.exited() and time.monotonic() < deadline:
+                time.sleep(0.1)
+                markers = sorted(p.name for p in run.work.glob("*.loaded"))
+            self.assertEqual([], markers)
+            self.assertEqual(0, run.wait_exit())
+            self.assertEqual([PATH32], server.requests)
+        self.assertEqual([], sorted(p.name for p in run.work.glob("*.loaded")))
+        self.assertEqual([], run.temp_entries())
+
+
+if __name__ == "__main__":
+    unittest.main()
