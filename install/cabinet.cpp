@@ -119,14 +119,7 @@ void StampFile(const char* path, USHORT date, USHORT time) {
 }  // namespace
 
 bool BuildExtractPath(const char* name, char* out) {
-  if (!IsSafeEntryName(name))
-    return false;
-  if (lstrlenA(g_extractDir) + 1 + lstrlenA(name) >= kPathCapacity)
-    return false;
-  lstrcpyA(out, g_extractDir);
-  lstrcatA(out, "\\");
-  lstrcatA(out, name);
-  return true;
+  return IsSafeEntryName(name) && JoinPath(g_extractDir, name, out);
 }
 
 FNALLOC(CabAlloc) {

@@ -8,7 +8,8 @@ bool IsDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// `first` + "\\" + `second` into `out`; false when it would not fit.
+}  // namespace
+
 bool JoinPath(const char* first, const char* second, char* out) {
   if (lstrlenA(first) + 1 + lstrlenA(second) >= kPathCapacity)
     return false;
@@ -17,8 +18,6 @@ bool JoinPath(const char* first, const char* second, char* out) {
   lstrcatA(out, second);
   return true;
 }
-
-}  // namespace
 
 const char* FindLastChar(const char* text, char character) {
   for (const char* p = text + lstrlenA(text); p > text;) {

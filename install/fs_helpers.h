@@ -15,6 +15,9 @@ BYTE EnsureParentDirectory(const char* filePath);
 // count, for a name that does not exist at the moment of the test. false,
 // with `out` empty, when the name would not fit.
 bool MakeUniqueTempName(const char* directory, const char* prefix, char* out);
+// `first` + "\\" + `second` into `out` (kPathCapacity bytes); false when
+// it would not fit.
+bool JoinPath(const char* first, const char* second, char* out);
 // Deletes `directory` and everything in it; links inside are removed, never
 // followed. Returns the number of files deleted.
 int DeleteTree(const char* directory, bool recurse);
