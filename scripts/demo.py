@@ -94,6 +94,10 @@ class Watcher:
                 return "hidden; Setup's window %r shown" % setup["title"]
             return "hidden"
         client = self.grab(info)
+        after = self.run.info()
+        if after is None or not after["visible"]:
+            # Hidden while the screenshot was taken: the picture is stale.
+            return self.classify(after)
         pixels = list(client.getdata())
         share = self.session.colour_share
         if share(pixels, (255, 0, 0)) > 0.85:
