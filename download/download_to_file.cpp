@@ -8,14 +8,8 @@ typedef HRESULT(WINAPI* URLDownloadToFileAFn)(LPUNKNOWN, LPCSTR, LPCSTR, DWORD,
                                               LPBINDSTATUSCALLBACK);
 typedef BOOL(WINAPI* DeleteUrlCacheEntryAFn)(LPCSTR);
 
-// The value the original caller passes in the documented-as-reserved
-// argument.
+// Sent in the argument the platform documents as reserved.
 const DWORD kDownloadReserved = 0x250;
-
-template <typename Routine>
-Routine LookUp(HMODULE module, const char* name) {
-  return reinterpret_cast<Routine>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 HRESULT LastErrorAsHresult() {
   const DWORD error = GetLastError();
@@ -37,9 +31,9 @@ HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink) {
   HMODULE wininet = LoadSystemLibrary("wininet.dll");
   if (!wininet)
     return LastErrorAsHresult();
-  URLDownloadToFileAFn download = LookUp<URLDownloadToFileAFn>(urlmon, "URLDownloadToFileA");
+  URLDownloadToFileAFn download = LookUpRoutine<URLDownloadToFileAFn>(urlmon, "URLDownloadToFileA");
   DeleteUrlCacheEntryAFn deleteCacheEntry =
-      LookUp<DeleteUrlCacheEntryAFn>(wininet, "DeleteUrlCacheEntryA");
+      LookUpRoutine<DeleteUrlCacheEntryAFn>(wininet, "DeleteUrlCacheEntryA");
   if (!download || !deleteCacheEntry)
     return LastErrorAsHresult();
 

@@ -5,6 +5,7 @@
 #include "install/fs_helpers.h"
 #include "progress/progress_text.h"
 #include "shell/state.h"
+#include "shell/system_library.h"
 #include "shell/status.h"
 
 IsWow64ProcessFn g_isWow64Process;
@@ -20,8 +21,7 @@ bool IsPresent(const char* url) {
 }  // namespace
 
 bool IsWow64() {
-  g_isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
+  g_isWow64Process = LookUpRoutine<IsWow64ProcessFn>(GetModuleHandleA("kernel32"), "IsWow64Process");
   if (!g_isWow64Process)
     return false;
   BOOL wow64 = FALSE;

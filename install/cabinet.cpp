@@ -25,22 +25,16 @@ struct FdiRoutines {
   FDIDestroyFn destroy;
 };
 
-template <typename Routine>
-Routine LookUpOrdinal(HMODULE module, WORD ordinal) {
-  return reinterpret_cast<Routine>(
-      reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
-}
-
 // cabinet.dll from the system directory only; kept loaded for the
 // process's life, like every system DLL the installer uses.
 bool LoadFdi(FdiRoutines* fdi) {
   HMODULE cabinet = LoadSystemLibrary("cabinet.dll");
   if (!cabinet)
     return false;
-  fdi->create = LookUpOrdinal<FDICreateFn>(cabinet, 20);
-  fdi->isCabinet = LookUpOrdinal<FDIIsCabinetFn>(cabinet, 21);
-  fdi->copy = LookUpOrdinal<FDICopyFn>(cabinet, 22);
-  fdi->destroy = LookUpOrdinal<FDIDestroyFn>(cabinet, 23);
+  fdi->create = LookUpRoutine<FDICreateFn>(cabinet, MAKEINTRESOURCEA(20));
+  fdi->isCabinet = LookUpRoutine<FDIIsCabinetFn>(cabinet, MAKEINTRESOURCEA(21));
+  fdi->copy = LookUpRoutine<FDICopyFn>(cabinet, MAKEINTRESOURCEA(22));
+  fdi->destroy = LookUpRoutine<FDIDestroyFn>(cabinet, MAKEINTRESOURCEA(23));
   return fdi->create && fdi->isCabinet && fdi->copy && fdi->destroy;
 }
 

@@ -9,8 +9,8 @@
 void RestrictDllSearchToSystem() {
   typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
   // Looked up: systems without the security update lack the routine.
-  SetDefaultDllDirectoriesFn setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "SetDefaultDllDirectories")));
+  SetDefaultDllDirectoriesFn setDirectories = LookUpRoutine<SetDefaultDllDirectoriesFn>(
+      GetModuleHandleA("kernel32"), "SetDefaultDllDirectories");
   if (setDirectories)
     setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

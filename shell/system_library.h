@@ -6,6 +6,13 @@
 // Limits the process's DLL search to the system directory where the
 // system offers it (SetDefaultDllDirectories).
 void RestrictDllSearchToSystem();
+// GetProcAddress cast to the routine's type; `name` may also be an ordinal
+// (MAKEINTRESOURCEA).
+template <typename Routine>
+Routine LookUpRoutine(HMODULE module, const char* name) {
+  return reinterpret_cast<Routine>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // Loads `name` from the system directory only; NULL with the last error set
 // on failure.
 HMODULE LoadSystemLibrary(const char* name);
