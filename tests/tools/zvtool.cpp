@@ -45,13 +45,13 @@ int Run(const char* exitFile, int argc, char** argv) {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
   FILE* out = fopen(exitFile, "w");
   if (!out)
     return 3;
   fprintf(out, "%lu\n", code);
   fclose(out);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   return 0;
 }
 

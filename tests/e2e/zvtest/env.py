@@ -2,6 +2,7 @@
 and a persistent wineserver for each, all kept in the build tree.
 
     python3 -m zvtest.env start|stop
+    python3 -m zvtest.env run PROGRAM [ARGS...]   (ZV_WINE_ARCH picks the prefix)
 
 A persistent wineserver matters: without one, each wine command leaves
 helper processes holding the caller's pipes for seconds after it ends.
@@ -51,6 +52,11 @@ def wine_environ(arch="win32", extra=None):
     return env
 
 
+def _loader(arch):
+    """wine picks its loader itself, except for booting a 64-bit prefix."""
+    return "/usr/lib/wine/wine64" if arch == "win64" else "wine"
+
+
 def _alive(pid):
     try:
         os.kill(pid, 0)
@@ -89,8 +95,7 @@ def _start_prefix(arch):
     if (prefix(arch) / ".zv-ready").exists():
         return None
     env = wine_environ(arch, {"WINEARCH": arch})
-    loader = "/usr/lib/wine/wine64" if arch == "win64" else "wine"
-    return subprocess.Popen([loader, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+    return subprocess.Popen([_loader(arch), "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -121,8 +126,7 @@ def start(display_name=None, arches=ARCHES):
         else:
             _wineserver(arch, "-p")
         # Warm the prefix so the first test does not pay for it.
-        loader = "/usr/lib/wine/wine64" if arch == "win64" else "wine"
-        subprocess.run([loader, "cmd", "/c", "exit"], env=wine_environ(arch),
+        subprocess.run([_loader(arch), "cmd", "/c", "exit"], env=wine_environ(arch),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
@@ -143,5 +147,12 @@ def stop():
         pid_file.unlink()
 
 
+def run(args):
+    """Replaces this process with `wine args` in the test environment."""
+    os.execvpe("wine", ["wine", *args], wine_environ(os.environ.get("ZV_WINE_ARCH", "win32")))
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "run":
+        run(sys.argv[2:])
     {"start": start, "stop": stop}[sys.argv[1]]()
