@@ -10,17 +10,65 @@ function(zv_product_code target)
   target_compile_options(${target} PRIVATE ${ZV_PRODUCT_FLAGS} $<$<CONFIG:Release>:-Os>)
 endfunction()
 
-# An installer executable for one pair of package addresses. The entry is
-# RunInstaller; nothing of the C or C++ run-time is linked, only libgcc for
-# the compiler's own arithmetic helpers (64-bit division, stack probes),
-# which import nothing.
-function(zv_add_installer name url32 url64)
+# Stops the configure step unless every entry of `pins` is a SHA-256 as
+# 64 hexadecimal digits: a mistyped pin must never become no pin.
+function(zv_check_pins what pins)
+  foreach(pin IN LISTS pins)
+    string(LENGTH "${pin}" length)
+    if(NOT length EQUAL 64 OR NOT pin MATCHES "^[0-9A-Fa-f]+$")
+      message(FATAL_ERROR "${what}: \"${pin}\" is not a SHA-256 of 64 hexadecimal digits")
+    endif()
+  endforeach()
+endfunction()
+
+# An installer executable for one package source:
+#   zv_add_installer(name URL32 url URL64 url [SHA256_32 hex] [SHA256_64 hex]
+#                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF])
+# The entry is RunInstaller; nothing of the C or C++ run-time is linked,
+# only libgcc for the compiler's own arithmetic helpers (64-bit division,
+# stack probes), which import nothing.
+function(zv_add_installer name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE"
+                        "SIGNERS")
+  if(NOT DEFINED ARG_REQUIRE_SIGNATURE)
+    set(ARG_REQUIRE_SIGNATURE ON)
+  endif()
+  foreach(one SHA256_32 SHA256_64)
+    if(ARG_${one} MATCHES ";")
+      message(FATAL_ERROR "${name}: ${one} takes one SHA-256, not a list")
+    endif()
+    zv_check_pins("${name}: ${one}" "${ARG_${one}}")
+  endforeach()
+  zv_check_pins("${name}: signer pin" "${ARG_SIGNERS}")
+  if(ARG_REQUIRE_SIGNATURE AND NOT ARG_SIGNERS)
+    message(WARNING "${name}: signatures are required but no signer is pinned: a package "
+                    "signed by any publisher that Windows trusts would be run.")
+  endif()
+
+  # The values go into a generated source rather than onto the command
+  # line, where ';' and quotes would not survive.
+  foreach(url URL32 URL64)
+    string(REPLACE "\\" "\\\\" escaped "${ARG_${url}}")
+    string(REPLACE "\"" "\\\"" escaped "${escaped}")
+    string(TOLOWER ${url} key)
+    set(${key} "${escaped}")
+  endforeach()
+  set(sha32 "${ARG_SHA256_32}")
+  set(sha64 "${ARG_SHA256_64}")
+  list(JOIN ARG_SIGNERS ";" signers)
+  if(ARG_REQUIRE_SIGNATURE)
+    set(require true)
+  else()
+    set(require false)
+  endif()
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}_package_source.cpp)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/package_source.cpp.in ${source} @ONLY)
+
   add_executable(${name} WIN32
     $<TARGET_OBJECTS:zvcore>
-    ${PROJECT_SOURCE_DIR}/download/package_urls.cpp
+    ${source}
     ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.rc)
   zv_product_code(${name})
-  target_compile_definitions(${name} PRIVATE ZV_URL32="${url32}" ZV_URL64="${url64}")
   target_link_options(${name} PRIVATE
     -nostdlib -nostartfiles -static -s
     -Wl,--entry,_RunInstaller -Wl,--subsystem,windows
@@ -28,7 +76,7 @@ function(zv_add_installer name url32 url64)
     # The symbols stripped from the exe, kept beside it for inspection.
     -Wl,-Map=$<TARGET_FILE:${name}>.map)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
-  target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 gcc)
+  target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 advapi32 gcc)
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
     ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.ico ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.manifest)
 endfunction()

@@ -1,7 +1,8 @@
 #include "download/download_worker.h"
 
 #include "download/download_to_file.h"
-#include "download/package_urls.h"
+#include "download/package_source.h"
+#include "download/verify_package.h"
 #include "install/fs_helpers.h"
 #include "progress/progress_text.h"
 #include "shell/state.h"
@@ -16,6 +17,35 @@ const int kMinimumUrlLength = 5;
 
 bool IsPresent(const char* url) {
   return lstrlenA(url) >= kMinimumUrlLength;
+}
+
+// The downloaded package, held in g_cabinetFile when it may be run;
+// otherwise deleted (nobody can use untrusted content) and the reason
+// shown.
+bool HoldTrustedPackage(const char* sha256Pin) {
+  HANDLE file = OpenPackage(g_cabinetPath);
+  if (file == INVALID_HANDLE_VALUE) {
+    // Someone else has it open for writing or deleting.
+    const DWORD error = GetLastError();
+    DeleteFileA(g_cabinetPath);
+    ShowStatusError(STATUS_TAG_TRUST, static_cast<DWORD>(HRESULT_FROM_WIN32(error)));
+    return false;
+  }
+  const bool cabinet = IsCabinetFile(file);
+  const HRESULT trust =
+      cabinet ? CheckPackageTrust(file, g_cabinetPath, sha256Pin, kSignerPins, kRequireSignature)
+              : S_OK;
+  if (cabinet && trust == S_OK) {
+    g_cabinetFile = file;
+    return true;
+  }
+  CloseHandle(file);
+  DeleteFileA(g_cabinetPath);
+  if (!cabinet)
+    ShowStatusMessage(STATUS_TAG_EXTRACT);
+  else
+    ShowStatusError(STATUS_TAG_TRUST, static_cast<DWORD>(trust));
+  return false;
 }
 
 }  // namespace
@@ -49,7 +79,14 @@ DWORD WINAPI DownloadThreadProc(LPVOID) {
     ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(result));
     return 0;
   }
-  if (!PostMessageA(g_mainWnd, WM_DOWNLOAD_COMPLETE, 0, reinterpret_cast<LPARAM>(g_cabinetPath)))
+  // Checked here, not on the window's thread, so that the window keeps
+  // painting while a large package is hashed.
+  if (!HoldTrustedPackage(url == kPackageUrl64 ? kPackageSha256_64 : kPackageSha256_32))
+    return 0;
+  if (!PostMessageA(g_mainWnd, WM_DOWNLOAD_COMPLETE, 0, reinterpret_cast<LPARAM>(g_cabinetPath))) {
+    CloseHandle(g_cabinetFile);
+    g_cabinetFile = NULL;
     ShowStatusMessage(STATUS_TAG_POST);
+  }
   return 0;
 }

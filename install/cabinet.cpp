@@ -124,9 +124,12 @@ FNFREE(CabFree) {
   HeapFree(GetProcessHeap(), 0, pv);
 }
 
+// FDI opens only the cabinet through here, and only reads it. Read access
+// with read sharing is what the install step's held handle admits: it keeps
+// writers out while the checked package is unpacked.
 FNOPEN(CabOpen) {
-  HANDLE file = CreateFileA(pszFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
   return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
 }
 

@@ -2,6 +2,7 @@
 
 #include "install/cabinet.h"
 #include "install/fs_helpers.h"
+#include "install/private_directory.h"
 #include "shell/state.h"
 #include "shell/status.h"
 
@@ -26,12 +27,9 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
 
 void InstallFromCabinet(const char* cabinetPath) {
   char directory[kPathCapacity];
-  if (!MakeUniqueTempName(g_tempDir, "ZVinsD", directory)) {
+  if (!CreatePrivateDirectory(g_tempDir, "ZVinsD", directory)) {
     ShowStatusMessage(STATUS_TAG_EXTRACT);
-    DeleteFileA(cabinetPath);
-    return;
-  }
-  if (!ExtractCabinet(directory, cabinetPath)) {
+  } else if (!ExtractCabinet(directory, cabinetPath)) {
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   } else {
     char commandLine[2 * kPathCapacity];
@@ -45,6 +43,12 @@ void InstallFromCabinet(const char* cabinetPath) {
       g_setupDone = 1;
     }
   }
-  DeleteTree(directory, true);
+  if (directory[0])
+    DeleteTree(directory, true);
+  // Held since the worker checked it: released only now that nothing reads it.
+  if (g_cabinetFile) {
+    CloseHandle(g_cabinetFile);
+    g_cabinetFile = NULL;
+  }
   DeleteFileA(cabinetPath);
 }

@@ -3,9 +3,10 @@
 #pragma once
 #include <windows.h>
 
-// Extracts the cabinet into a fresh directory, runs its Setup.exe /install
-// there, waits, and deletes the directory and the cabinet whatever
-// happened. Sets g_setupDone and g_setupExitCode when the setup ran.
+// Extracts the cabinet (held open in g_cabinetFile) into a fresh private
+// directory, runs its Setup.exe /install there, waits, and deletes the
+// directory and the cabinet whatever happened. Sets g_setupDone and
+// g_setupExitCode when the setup ran.
 void InstallFromCabinet(const char* cabinetPath);
 
 // Starts `commandLine` in `workingDirectory`, hides the window while it runs

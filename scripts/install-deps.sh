@@ -4,7 +4,7 @@
 set -eu
 
 PKGS="cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest \
-      wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick gcab \
+      wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick gcab osslsigncode openssl \
       python3 python3-pil python3-pefile procps fonts-liberation"
 
 missing=""

@@ -14,4 +14,5 @@ HANDLE g_downloadThread;
 
 char g_tempDir[kPathCapacity + 4];
 char g_cabinetPath[kPathCapacity];
+HANDLE g_cabinetFile;
 HWND g_mainWnd;

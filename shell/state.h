@@ -26,9 +26,13 @@ extern HINSTANCE g_instance;
 extern HANDLE g_downloadThread;
 
 // Written before the worker starts (g_tempDir) or before the message that
-// hands it over is posted (g_cabinetPath); read-only afterwards.
+// hands it over is posted (g_cabinetPath, g_cabinetFile); read-only
+// afterwards. g_cabinetFile is the checked package, held open with read
+// sharing only until the install step has done with it, so that nobody
+// can change, replace or rename it in between.
 extern char g_tempDir[kPathCapacity + 4];
 extern char g_cabinetPath[kPathCapacity];
+extern HANDLE g_cabinetFile;
 extern HWND g_mainWnd;
 
 inline void LockStatus() { AcquireSRWLockExclusive(&g_statusLock); }

@@ -9,6 +9,7 @@
 #define STATUS_TAG_NO_ADDRESS L"!"
 #define STATUS_TAG_EXTRACT L"#"
 #define STATUS_TAG_LAUNCH L"l"
+#define STATUS_TAG_TRUST L"s"
 
 // Enters (or refreshes) the red error display with `text`. Either thread.
 void ShowStatusMessage(const WCHAR* text);

@@ -10,7 +10,7 @@ import pefile
 from zvtest import env
 
 EXE = env.BUILD / "zvwebsetup.exe"
-ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll"}
+ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "advapi32.dll"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
 
@@ -42,7 +42,8 @@ class ExecutableTest(unittest.TestCase):
         routines = {fn.name.decode() for imp in self.pe.DIRECTORY_ENTRY_IMPORT
                     for fn in imp.imports if fn.name}
         # Loaded at run time from the system directory instead.
-        for late in ("URLDownloadToFileA", "DeleteUrlCacheEntryA", "FDICopy"):
+        for late in ("URLDownloadToFileA", "DeleteUrlCacheEntryA", "FDICopy", "WinVerifyTrust",
+                     "CryptHashPublicKeyInfo"):
             self.assertNotIn(late, routines)
         self.assertIn("LoadLibraryExA", routines)
 

@@ -2,9 +2,12 @@
 // records its full 32-bit exit code (wine's own status keeps only the low
 // byte), reports the installer window as a user would see it, and closes
 // it the way the close box does. It also paints reference pictures with
-// the installer's own painter, runs its DeleteTree, and loads a DLL the
-// way a careless program would.
+// the installer's own painter, runs its DeleteTree, loads a DLL the way a
+// careless program would, trusts a root certificate machine-wide, and
+// makes a bare urlmon download.
 #include <windows.h>
+#include <urlmon.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include "install/fs_helpers.h"
 #include "progress/paint.h"
 #include "shell/state.h"
+#include "shell/system_library.h"
 
 namespace {
 
@@ -156,6 +160,46 @@ int DeleteTreeCommand(const char* directory) {
   return 0;
 }
 
+// Adds a DER certificate to the machine's trusted root store.
+int TrustRoot(const char* derFile) {
+  BYTE data[16384];
+  DWORD size = 0;
+  HANDLE file = CreateFileA(derFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  BOOL ok = file != INVALID_HANDLE_VALUE && ReadFile(file, data, sizeof(data), &size, NULL);
+  if (file != INVALID_HANDLE_VALUE)
+    CloseHandle(file);
+  HCERTSTORE store = NULL;
+  if (ok) {
+    store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    ok = store && CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, data, size,
+                                                   CERT_STORE_ADD_REPLACE_EXISTING, NULL);
+  }
+  DWORD error = GetLastError();
+  if (store)
+    CertCloseStore(store, 0);
+  if (!ok) {
+    printf("failed 0x%08lx\n", error);
+    return 1;
+  }
+  printf("trusted\n");
+  return 0;
+}
+
+// A bare URLDownloadToFileA, no callback. urlmon is loaded at run time,
+// not imported: the planted-DLL control copies this program beside a fake
+// urlmon.dll and must still start.
+int Fetch(const char* url, const char* file) {
+  auto download = LookUpRoutine<decltype(&URLDownloadToFileA)>(LoadSystemLibrary("urlmon.dll"),
+                                                               "URLDownloadToFileA");
+  if (!download) {
+    printf("failed %lu\n", GetLastError());
+    return 1;
+  }
+  CoInitialize(NULL);
+  printf("0x%08lx\n", static_cast<unsigned long>(download(NULL, url, file, 0, NULL)));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,8 +215,13 @@ int main(int argc, char** argv) {
     return Load(argv[2]);
   if (argc == 3 && !strcmp(argv[1], "deltree"))
     return DeleteTreeCommand(argv[2]);
+  if (argc == 3 && !strcmp(argv[1], "trustroot"))
+    return TrustRoot(argv[2]);
+  if (argc == 4 && !strcmp(argv[1], "fetch"))
+    return Fetch(argv[2], argv[3]);
   fprintf(stderr,
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
-          "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n");
+          "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
+          "     | trustroot CERT.der | fetch URL FILE\n");
   return 64;
 }

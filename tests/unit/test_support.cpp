@@ -1,12 +1,16 @@
 #include "test_support.h"
 
-#include "download/package_urls.h"
+#include "download/package_source.h"
 #include "shell/state.h"
 
 // The unit-test build's package addresses: none, so nothing started by a
 // test window ever reaches the network.
 const char kPackageUrl32[] = "";
 const char kPackageUrl64[] = "";
+const char kPackageSha256_32[] = "";
+const char kPackageSha256_64[] = "";
+const char kSignerPins[] = "";
+const bool kRequireSignature = true;
 
 void ResetInstallerState() {
   LockStatus();

@@ -3,7 +3,9 @@
 `uncompressed` writes a cabinet byte for byte, so names, MS-DOS dates and
 times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time). `mszip` makes a
-real MSZIP cabinet with gcab, the way a package would be built.
+real package the way a maker does, with scripts/make-package: an MSZIP
+cabinet signed by one of the test PKI's publishers. `sign` signs any
+cabinet the same way.
 """
 import shutil
 import struct
@@ -11,6 +13,11 @@ import subprocess
 import tempfile
 from pathlib import Path
 from typing import NamedTuple
+
+from . import env
+
+REPO = Path(__file__).resolve().parents[3]
+PKI = env.BUILD / "tests" / "pki"
 
 BLOCK = 32768  # largest uncompressed data block the format allows
 
@@ -67,11 +74,31 @@ def uncompressed(entries, checksums=True):
             + struct.pack("<IHH", data_start, count, 0) + files + blocks)
 
 
-def mszip(files):
-    """An MSZIP cabinet made by gcab. `files` maps names ("sub\\a.txt" or
-    "sub/a.txt") to bytes or to the path of a file to copy."""
+def signing_pair(signer):
+    """Certificate chain and key of a test publisher: "signer", "signer2"
+    (both under the test CA) or "other" (under a root of its own)."""
+    return str(PKI / (signer + "-chain.pem")), str(PKI / (signer + ".key"))
+
+
+def sign(cabinet, signer="signer"):
+    """`cabinet` Authenticode-signed (SHA-256) by `signer`."""
+    with tempfile.TemporaryDirectory(prefix="zvsign-") as scratch:
+        unsigned, signed = Path(scratch) / "in.cab", Path(scratch) / "out.cab"
+        unsigned.write_bytes(cabinet)
+        chain, key = signing_pair(signer)
+        subprocess.run(["osslsigncode", "sign", "-h", "sha256", "-certs", chain, "-key", key,
+                        "-in", str(unsigned), "-out", str(signed)], check=True,
+                       stdin=subprocess.DEVNULL, capture_output=True)
+        return signed.read_bytes()
+
+
+def mszip(files, signer="signer"):
+    """A package of `files`, which maps names ("sub\\a.txt" or "sub/a.txt")
+    to bytes or to the path of a file to copy; signed by `signer` with
+    scripts/make-package, or left unsigned (plain gcab) when None."""
     with tempfile.TemporaryDirectory(prefix="zvcab-") as scratch:
         stage = Path(scratch) / "in"
+        stage.mkdir()
         names = []
         for name, content in files.items():
             relative = name.replace("\\", "/")
@@ -83,6 +110,13 @@ def mszip(files):
                 shutil.copyfile(content, target)
             names.append(relative)
         out = Path(scratch) / "out.cab"
+        if signer is not None and "Setup.exe" in names:
+            subprocess.run([str(REPO / "scripts" / "make-package"), "-o", str(out), str(stage),
+                            *signing_pair(signer)], check=True, stdin=subprocess.DEVNULL,
+                           capture_output=True)
+            return out.read_bytes()
+        # make-package refuses a package without Setup.exe: such broken
+        # packages are put together and signed here.
         subprocess.run(["gcab", "-c", "-z", str(out), *names], cwd=stage, check=True,
                        stdin=subprocess.DEVNULL, capture_output=True)
-        return out.read_bytes()
+        return out.read_bytes() if signer is None else sign(out.read_bytes(), signer)

@@ -110,6 +110,17 @@ def _finish_prefix(arch):
     (prefix(arch) / ".zv-ready").write_text("ok\n")
 
 
+def _trust_test_roots(arch):
+    """The test PKI's roots in the machine's trusted root store, as the
+    real roots of a publisher and of a TLS server would be."""
+    zvtool = BUILD / "tests" / "tools" / "zvtool.exe"
+    for root in ("root.der", "other-root.der"):
+        der = BUILD / "tests" / "pki" / root
+        subprocess.run([_loader(arch), str(zvtool), "trustroot", "Z:" + str(der).replace("/", "\\")],
+                       env=wine_environ(arch), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+
 def start(display_name=None, arches=ARCHES):
     """`display_name`: an X display to use instead of a private Xvfb."""
     WINE_DIR.mkdir(parents=True, exist_ok=True)
@@ -125,10 +136,7 @@ def start(display_name=None, arches=ARCHES):
             _finish_prefix(arch)
         else:
             _wineserver(arch, "-p")
-        # Warm the prefix so the first test does not pay for it.
-        subprocess.run([_loader(arch), "cmd", "/c", "exit"], env=wine_environ(arch),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        _trust_test_roots(arch)
 
 
 def stop():

@@ -1,6 +1,6 @@
 """The maker's download server, simulated on 127.0.0.1 (never any other
 address) inside the test process. It serves the two package paths and can
-misbehave on demand.
+misbehave on demand; with `tls=(certfile, keyfile)` it speaks https.
 
 Behaviours (`PackageServer.behave(path, kind, **options)`):
     ok         the body with Content-Length
@@ -12,6 +12,7 @@ Behaviours (`PackageServer.behave(path, kind, **options)`):
     hang       nothing at all, not even headers, until stopped
 """
 import os
+import ssl
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -29,6 +30,12 @@ class _Handler(BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+    def handle(self):
+        try:
+            super().handle()
+        except ssl.SSLError:
+            pass  # a client that refused the certificate
 
     def do_GET(self):
         server = self.server.owner
@@ -99,7 +106,8 @@ class _Handler(BaseHTTPRequestHandler):
 class PackageServer:
     """Use as a context manager; `files` maps paths to bytes."""
 
-    def __init__(self, files=None, port=None):
+    def __init__(self, files=None, port=None, tls=None):
+        self.tls = tls
         self.files = dict(files or {})
         self.behaviours = {}
         self.requests = []
@@ -113,8 +121,15 @@ class PackageServer:
         return self
 
     def __enter__(self):
+        if self.tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*self.tls)
         ThreadingHTTPServer.allow_reuse_address = True
         self.httpd = ThreadingHTTPServer(("127.0.0.1", self.port), _Handler)
+        if self.tls:
+            # The handshake happens in each connection's own thread.
+            self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True,
+                                                    do_handshake_on_connect=False)
         self.httpd.daemon_threads = True
         self.httpd.owner = self
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)

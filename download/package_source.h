@@ -1,0 +1,14 @@
+// Where the package comes from and what it must be, fixed when the
+// installer is built (cmake/installer.cmake writes the definitions).
+#pragma once
+
+extern const char kPackageUrl32[];
+extern const char kPackageUrl64[];
+// SHA-256 of each package as 64 hexadecimal digits; empty: not pinned.
+extern const char kPackageSha256_32[];
+extern const char kPackageSha256_64[];
+// SHA-256 pins of signers' public keys, separated by ';'; empty: any
+// publisher Windows trusts.
+extern const char kSignerPins[];
+// false only in builds for makers who cannot sign yet.
+extern const bool kRequireSignature;

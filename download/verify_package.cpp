@@ -1,0 +1,175 @@
+#include "download/verify_package.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
+
+#include "shell/state.h"
+#include "shell/system_library.h"
+
+namespace {
+
+const DWORD kSha256Size = 32;
+const DWORD kHashChunk = 64 * 1024;  // read through a fixed buffer: memory stays flat
+
+typedef LONG(WINAPI* WinVerifyTrustFn)(HWND, GUID*, LPVOID);
+typedef CRYPT_PROVIDER_DATA*(WINAPI* ProvDataFromStateDataFn)(HANDLE);
+typedef CRYPT_PROVIDER_SGNR*(WINAPI* ProvSignerFromChainFn)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
+typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD,
+                                          PCERT_PUBLIC_KEY_INFO, BYTE*, DWORD*);
+
+HRESULT LastError() {
+  const DWORD error = GetLastError();
+  return HRESULT_FROM_WIN32(error ? error : ERROR_GEN_FAILURE);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+// SHA-256 of the whole file, read from its start through the held handle.
+HRESULT HashFile(HCRYPTPROV provider, HANDLE file, BYTE* digest) {
+  BYTE* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kHashChunk));
+  if (!buffer)
+    return E_OUTOFMEMORY;
+  HCRYPTHASH hash = 0;
+  HRESULT result = S_OK;
+  if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+    result = LastError();
+  } else {
+    DWORD read = 0;
+    do {
+      if (!ReadFile(file, buffer, kHashChunk, &read, NULL) || !CryptHashData(hash, buffer, read, 0))
+        result = LastError();
+    } while (result == S_OK && read);
+    DWORD size = kSha256Size;
+    if (result == S_OK && !CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0))
+      result = LastError();
+  }
+  if (hash)
+    CryptDestroyHash(hash);
+  HeapFree(GetProcessHeap(), 0, buffer);
+  return result;
+}
+
+// true when a certificate of the signer's verified chain (leaf,
+// intermediates, root) has a public key in `signerPins`.
+bool ChainHasPinnedKey(HCRYPTPROV provider, CRYPT_PROVIDER_SGNR* signer, const char* signerPins) {
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  HashPublicKeyInfoFn hashKey =
+      crypt32 ? LookUpRoutine<HashPublicKeyInfoFn>(crypt32, "CryptHashPublicKeyInfo") : NULL;
+  if (!hashKey || !signer)
+    return false;
+  for (DWORD i = 0; i < signer->csCertChain; ++i) {
+    PCCERT_CONTEXT certificate = signer->pasCertChain[i].pCert;
+    BYTE digest[kSha256Size];
+    DWORD size = kSha256Size;
+    if (certificate &&
+        hashKey(provider, CALG_SHA_256, 0, X509_ASN_ENCODING,
+                &certificate->pCertInfo->SubjectPublicKeyInfo, digest, &size) &&
+        size == kSha256Size && MatchesPin(digest, signerPins))
+      return true;
+  }
+  return false;
+}
+
+// Authenticode, by the platform: no UI, no revocation check (a first run
+// may have no route to the revocation servers).
+HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, const char* signerPins) {
+  HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
+  if (!wintrust)
+    return LastError();
+  WinVerifyTrustFn verify = LookUpRoutine<WinVerifyTrustFn>(wintrust, "WinVerifyTrust");
+  ProvDataFromStateDataFn providerData =
+      LookUpRoutine<ProvDataFromStateDataFn>(wintrust, "WTHelperProvDataFromStateData");
+  ProvSignerFromChainFn signerOf =
+      LookUpRoutine<ProvSignerFromChainFn>(wintrust, "WTHelperGetProvSignerFromChain");
+  if (!verify || !providerData || !signerOf)
+    return LastError();
+
+  WCHAR widePath[kPathCapacity];
+  if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, kPathCapacity))
+    return LastError();
+  WINTRUST_FILE_INFO fileInfo = {};
+  fileInfo.cbStruct = sizeof(fileInfo);
+  fileInfo.pcwszFilePath = widePath;
+  fileInfo.hFile = file;
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &fileInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
+  HRESULT result = static_cast<HRESULT>(verify(noUser, &action, &data));
+  // The chain checked is the one this very call verified.
+  if (result == S_OK && signerPins[0] &&
+      !ChainHasPinnedKey(provider, signerOf(providerData(data.hWVTStateData), 0, FALSE, 0),
+                         signerPins))
+    result = TRUST_E_EXPLICIT_DISTRUST;
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  verify(noUser, &action, &data);
+  return result;
+}
+
+}  // namespace
+
+HANDLE OpenPackage(const char* path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                     FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+}
+
+bool IsCabinetFile(HANDLE file) {
+  char magic[4];
+  DWORD read = 0;
+  return SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 &&
+         ReadFile(file, magic, sizeof(magic), &read, NULL) && read == sizeof(magic) &&
+         magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
+}
+
+bool MatchesPin(const BYTE* digest, const char* pins) {
+  const char* pin = pins;
+  while (*pin) {
+    DWORD i = 0;
+    while (i < 2 * kSha256Size && HexValue(pin[i]) >= 0 &&
+           HexValue(pin[i]) == ((i % 2) ? digest[i / 2] & 0x0F : digest[i / 2] >> 4))
+      ++i;
+    if (i == 2 * kSha256Size && (pin[i] == ';' || pin[i] == 0))
+      return true;
+    while (*pin && *pin != ';')
+      ++pin;
+    if (*pin)
+      ++pin;
+  }
+  return false;
+}
+
+HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
+                          const char* signerPins, bool requireSignature) {
+  if (!sha256Pin[0] && !requireSignature)
+    return S_OK;
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    return LastError();
+  HRESULT result = S_OK;
+  if (sha256Pin[0]) {
+    BYTE digest[kSha256Size];
+    result = HashFile(provider, file, digest);
+    if (result == S_OK && !MatchesPin(digest, sha256Pin))
+      result = TRUST_E_BAD_DIGEST;
+  }
+  if (result == S_OK && requireSignature)
+    result = VerifySignature(provider, file, path, signerPins);
+  CryptReleaseContext(provider, 0);
+  return result;
+}

@@ -1,0 +1,21 @@
+// Trust in the downloaded package, settled before anything of it is
+// unpacked or run with the installer's administrator rights.
+#pragma once
+#include <windows.h>
+
+// Opens `path` for reading with read sharing only: while the handle is
+// open nobody can write, replace, rename or delete the file.
+HANDLE OpenPackage(const char* path);
+// true when `file` begins with a cabinet's "MSCF".
+bool IsCabinetFile(HANDLE file);
+// S_OK when the package held in `file` (found at `path`) may run: its
+// SHA-256 is `sha256Pin` unless that is empty, and, when
+// `requireSignature`, it has a valid Authenticode signature whose verified
+// chain holds a key in `signerPins` unless that is empty. Otherwise the
+// reason: TRUST_E_BAD_DIGEST, TRUST_E_EXPLICIT_DISTRUST, WinVerifyTrust's
+// own result or a system error as an HRESULT.
+HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
+                          const char* signerPins, bool requireSignature);
+// true when the 32-byte `digest` is one of `pins`: 64 hexadecimal digits
+// each, either case, separated by ';'.
+bool MatchesPin(const BYTE* digest, const char* pins);

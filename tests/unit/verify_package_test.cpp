@@ -1,0 +1,103 @@
+// The package checks that need no signed file: pin matching, the "MSCF"
+// test, and what the held package keeps out. Signatures are checked end to
+// end against packages signed by the test PKI.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cab_writer.h"
+#include "download/verify_package.h"
+#include "install/cabinet.h"
+
+namespace {
+
+// SHA-256 of "abc".
+const BYTE kAbc[32] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
+                       0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
+                       0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
+const std::string kAbcHex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const std::string kOtherHex = "0000000000000000000000000000000000000000000000000000000000000000";
+
+TEST(MatchesPin, AnyEntryOfTheListInEitherCase) {
+  std::string upper = kAbcHex;
+  CharUpperA(&upper[0]);
+  EXPECT_TRUE(MatchesPin(kAbc, kAbcHex.c_str()));
+  EXPECT_TRUE(MatchesPin(kAbc, upper.c_str()));
+  EXPECT_TRUE(MatchesPin(kAbc, (kOtherHex + ";" + kAbcHex).c_str()));
+  EXPECT_TRUE(MatchesPin(kAbc, (kAbcHex + ";" + kOtherHex).c_str()));
+}
+
+TEST(MatchesPin, NearMissesNeverMatch) {
+  std::string lastDigit = kAbcHex;
+  lastDigit[63] = 'c';
+  std::string firstDigit = kAbcHex;
+  firstDigit[0] = 'a';
+  EXPECT_FALSE(MatchesPin(kAbc, ""));
+  EXPECT_FALSE(MatchesPin(kAbc, kOtherHex.c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, lastDigit.c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, firstDigit.c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, kAbcHex.substr(0, 62).c_str()));  // a prefix
+  EXPECT_FALSE(MatchesPin(kAbc, (kAbcHex + "0").c_str()));         // longer
+  EXPECT_FALSE(MatchesPin(kAbc, (kAbcHex.substr(0, 32) + ";" + kAbcHex.substr(32)).c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, (" " + kAbcHex).c_str()));
+}
+
+class HeldPackage : public ::testing::Test {
+ protected:
+  std::string path() const { return scratch_ / "ZVinsF1"; }
+  ScratchDirectory scratch_;
+};
+
+TEST_F(HeldPackage, OnlyCabinetsPassTheFirstLook) {
+  const std::pair<std::string, bool> cases[] = {
+      {BuildCabinet({{"Setup.exe", "MZ", DosDate(2021, 6, 15), 0, 0x20}}), true},
+      {"<html>Not Found</html>", false},
+      {"MSC", false},
+      {"", false},
+  };
+  for (const auto& [bytes, cabinet] : cases) {
+    ASSERT_TRUE(WriteBytes(path(), bytes));
+    HANDLE file = OpenPackage(path().c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(cabinet, IsCabinetFile(file)) << bytes;
+    CloseHandle(file);
+  }
+}
+
+TEST_F(HeldPackage, KeepsWritersRenamesAndDeletesOutButLetsTheDecoderRead) {
+  ASSERT_TRUE(WriteBytes(path(), BuildCabinet({{"Setup.exe", "MZ", DosDate(2021, 6, 15), 0, 0x20}})));
+  HANDLE held = OpenPackage(path().c_str());
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+  HANDLE writer = CreateFileA(path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                              FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_FALSE(MoveFileExA(path().c_str(), (scratch_ / "moved").c_str(), 0));
+  EXPECT_FALSE(DeleteFileA(path().c_str()));
+  ASSERT_TRUE(WriteBytes(scratch_ / "other", "MSCF other"));
+  EXPECT_FALSE(MoveFileExA((scratch_ / "other").c_str(), path().c_str(), MOVEFILE_REPLACE_EXISTING));
+
+  const INT_PTR reader = CabOpen(const_cast<char*>(path().c_str()), 0, 0);
+  EXPECT_NE(-1, reader);
+  if (reader != -1)
+    CabClose(reader);
+  CloseHandle(held);
+  EXPECT_TRUE(DeleteFileA(path().c_str()));
+}
+
+TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
+  // Several read chunks long; the pin is its SHA-256 in upper case.
+  ASSERT_TRUE(WriteBytes(path(), "MSCF" + std::string(200000, 'z')));
+  const char* pin = "F51D7671496EA6C201C60AC603FD43B1F219CC888BA3F5F5A88FEEB24A0154DD";
+  HANDLE file = OpenPackage(path().c_str());
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  ASSERT_TRUE(IsCabinetFile(file));  // the hash must still cover the whole file
+  EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), "", "", false));
+  EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), pin, "", false));
+  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", false));
+  EXPECT_EQ(TRUST_E_NOSIGNATURE, CheckPackageTrust(file, path().c_str(), pin, "", true));
+  CloseHandle(file);
+}
+
+}  // namespace
