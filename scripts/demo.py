@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""A whole install, watched: builds a small package (a real MSZIP cabinet
-holding a demo Setup.exe that copies a file into
-"C:\\Program Files\\Zelvio Viewer"), serves it from 127.0.0.1, runs the
-real installer under Wine and reports every state its window goes
-through, the exit code and what was left on disk.
+"""A whole install, watched: builds a small package with
+scripts/make-package (an MSZIP cabinet holding a demo Setup.exe that
+copies a file into "C:\\Program Files\\Zelvio Viewer", signed by the test
+publisher, whose key the demo installer pins and whose root the demo's
+Wine prefix trusts), serves it from 127.0.0.1, runs the real installer
+under Wine and reports every state its window goes through, the exit code
+and what was left on disk.
 
 The window appears on $DISPLAY when that display can be reached, else in
 a private Xvfb; either way screenshots of it go to BUILD/demo/ about every
@@ -122,6 +124,32 @@ class Watcher:
         return state
 
 
+def make_signed_package(build, demo, setup, pki):
+    """The demo package, made and signed the way a maker does it; prints
+    who signed it and the pins the demo installer was built with."""
+    stage = demo / "package"
+    shutil.rmtree(stage, ignore_errors=True)
+    (stage / "app").mkdir(parents=True)
+    shutil.copy(setup, stage / "Setup.exe")
+    (stage / "app" / "Zelvio Viewer.txt").write_bytes(README)
+    (stage / "app" / "zelvio.ini").write_bytes(b"[Viewer]\r\nStartPage=welcome\r\n")
+    cab = demo / "setupZVViewer.cab"
+    made = subprocess.run([str(REPO / "scripts" / "make-package"), "-o", str(cab), str(stage),
+                           str(pki / "signer-chain.pem"), str(pki / "signer.key")],
+                          check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    pins = dict(line.split(" ", 1) for line in made.stdout.split("\n") if line)
+    checked = subprocess.run(["osslsigncode", "verify", "-in", str(cab), "-CAfile",
+                              str(pki / "root.pem")], capture_output=True, text=True,
+                             stdin=subprocess.DEVNULL)
+    signer = re.search(r"Signer #0:\s+Subject: (.*)\n\s+Issuer : (.*)", checked.stdout)
+    print("package signed by %s (issued by %s), SHA-256 %s"
+          % (signer.group(1), signer.group(2), pins["sha256"]), flush=True)
+    built = (build / "tests" / "zv_t_both_package_source.cpp").read_text()
+    print("signer pin %s, %s into the installer" % (
+        pins["signer"], "built" if pins["signer"] in built else "NOT built"), flush=True)
+    return cab.read_bytes()
+
+
 def watch(run, watcher):
     """Runs the installer to its end, reporting each state; an error
     display is closed after a moment, as a user would. Returns the exit
@@ -166,11 +194,7 @@ def main():
     print("preparing Wine in %s (the first time takes a minute)" % env.WINE_DIR, flush=True)
     env.start(display, arches=("win32",))
     try:
-        package = cabinets.mszip({
-            "Setup.exe": setup,
-            "app\\Zelvio Viewer.txt": README,
-            "app\\zelvio.ini": b"[Viewer]\r\nStartPage=welcome\r\n",
-        })
+        package = make_signed_package(build, demo, setup, cabinets.PKI)
         installed = env.prefix("win32") / "drive_c" / "Program Files" / "Zelvio Viewer"
         shutil.rmtree(installed, ignore_errors=True)
         for old in demo.glob("shot-*.png"):
@@ -196,6 +220,10 @@ def main():
             server.__exit__(None, None, None)
 
         print("exit code: %d" % code)
+        if code == 0:
+            # Setup.exe runs only once the signature and the signer pin
+            # have been verified.
+            print("signature verified by the installer (WinVerifyTrust, signer pin matched)")
         left = run.temp_entries()
         print("temporary directory %s: %s" % (session.win_path(run.temp),
                                               ", ".join(left) if left else "empty"))

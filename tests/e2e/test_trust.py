@@ -1,0 +1,74 @@
+"""Only what the maker signed runs: packages signed by the pinned
+publisher install; unsigned ones, other publishers' and tampered ones are
+refused before anything is unpacked, and are deleted. The signatures come
+from the test PKI (scripts/make-test-pki), whose roots the Wine prefixes
+trust. Wine checks neither a signed cabinet's digest nor its root, so the
+hash and signer pins are what prove content and signer here."""
+import os
+import unittest
+
+from zvtest import cabinets
+from zvtest.installing import SETUP, InstallingTest, read_record
+from zvtest.server import PackageServer
+
+PKI = cabinets.PKI
+
+
+def package(signer="signer", **extra):
+    files = {"Setup.exe": SETUP, "payload\\data.bin": os.urandom(50000)}
+    files.update(extra)
+    return cabinets.mszip(files, signer=signer)
+
+
+class TrustTest(InstallingTest):
+    def assert_installed(self, run):
+        self.assertEqual(0, run.wait_exit())
+        self.assertIn("/install", read_record(run.record)["cmdline"])
+        self.assertEqual([], run.temp_entries())
+
+    def test_refused_packages_never_run_and_are_deleted(self):
+        cases = [
+            ("unsigned", package(signer=None), "zv_t_both.exe", "s:0x800b0100"),
+            # A publisher under a root Windows trusts, but not the pinned one.
+            ("other-publisher", package(signer="other"), "zv_t_both.exe", "s:0x800b0111"),
+            # The pinned publisher's CA signed it, but the pin is the leaf's.
+            ("sibling-publisher", package(signer="signer2"), "zv_t_both.exe", "s:0x800b0111"),
+            # Requiring no signature still never runs a file that is not a cabinet.
+            ("not-a-cabinet", b"MZ not a cabinet", "zv_t_unsigned.exe", "#"),
+        ]
+        for label, data, installer, text in cases:
+            with self.subTest(label), self.installing(data, installer=installer,
+                                                      suffix=label) as run:
+                self.assert_refused(run, text)
+
+    def test_accepted_signers(self):
+        cases = [
+            # The publisher pinned after a pin of another key (rotation).
+            ("pinned-publisher", package(), "zv_t_both.exe"),
+            # A build pinned to the CA's key takes any publisher it certified.
+            ("ca-pin", package(signer="signer2"), "zv_t_ca_pin.exe"),
+            # A maker who cannot sign yet: the original unverified road.
+            ("unsigned-build", package(signer=None), "zv_t_unsigned.exe"),
+        ]
+        for label, data, installer in cases:
+            with self.subTest(label), self.installing(data, installer=installer,
+                                                      suffix=label) as run:
+                self.assert_installed(run)
+
+    def test_https_with_a_trusted_certificate_only(self):
+        port = int(os.environ.get("ZV_TEST_TLS_PORT", "18432"))
+        data = package()
+        trusted = (str(PKI / "localhost.pem"), str(PKI / "localhost.key"))
+        with self.installing(data, installer="zv_t_https.exe", suffix="trusted",
+                             server=PackageServer(port=port, tls=trusted)) as run:
+            self.assert_installed(run)
+            self.assertEqual(1, len(run.server.requests))
+        untrusted = (str(PKI / "selfsigned-localhost.pem"), str(PKI / "selfsigned-localhost.key"))
+        with self.installing(data, installer="zv_t_https.exe", suffix="untrusted",
+                             server=PackageServer(port=port, tls=untrusted)) as run:
+            self.assert_refused(run, "d:0x800c0019")  # INET_E_INVALID_CERTIFICATE
+            self.assertEqual([], run.server.requests)
+
+
+if __name__ == "__main__":
+    unittest.main()
