@@ -43,8 +43,7 @@ void InstallFromCabinet(const char* cabinetPath) {
       g_setupDone = 1;
     }
   }
-  if (directory[0])
-    DeleteTree(directory, true);
+  DeleteTree(directory, true);  // nothing when none was created
   // Held since the worker checked it: released only now that nothing reads it.
   if (g_cabinetFile) {
     CloseHandle(g_cabinetFile);
