@@ -3,8 +3,9 @@
 // byte), reports the installer window as a user would see it, and closes
 // it the way the close box does. It also paints reference pictures with
 // the installer's own painter, runs its DeleteTree, loads a DLL the way a
-// careless program would, trusts a root certificate machine-wide, and
-// makes a bare urlmon download.
+// careless program would, trusts a root certificate machine-wide, makes
+// a bare urlmon download, and plays a same-user attacker who swaps the
+// downloaded package.
 #include <windows.h>
 #include <urlmon.h>
 #include <wincrypt.h>
@@ -200,6 +201,138 @@ int Fetch(const char* url, const char* file) {
   return 0;
 }
 
+// Whether `path` now holds exactly `data`, written through a new handle.
+bool WriteWhole(const char* path, DWORD disposition, const char* data, DWORD size) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            disposition, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, data, size, &written, NULL) && written == size && SetEndOfFile(file);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+  return ok;
+}
+
+bool Exists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The first entry of `pattern` that is a file of at least `size` bytes
+// (any entry when `size` is 0), as a full path in `out`.
+bool FindEntry(const char* dir, const char* pattern, DWORD size, char* out) {
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA(pattern, &entry);
+  if (find == INVALID_HANDLE_VALUE)
+    return false;
+  bool found = false;
+  do {
+    found = !size || (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                      (entry.nFileSizeHigh || entry.nFileSizeLow >= size));
+  } while (!found && FindNextFileA(find, &entry));
+  FindClose(find);
+  if (found)
+    snprintf(out, MAX_PATH, "%s\\%s", dir, entry.cFileName);
+  return found;
+}
+
+// A non-elevated process of the same user. Once a file PREFIX* in DIR has
+// reached `size` bytes (the download is complete), and, with `waitFor`,
+// once an entry DIR\WAITFOR* exists (the package has passed its check),
+// it keeps trying, as fast as it can, to make that name hold CABFILE:
+// renaming a copy over it, writing over it, deleting and re-creating it.
+// It stops once the file is gone, or that WAITFOR entry, or `seconds`
+// after it started (a deletion that falls between its own delete and
+// re-create goes unnoticed). Run on the Windows side, so that Wine's
+// share-mode checks apply as they would to a real attacker.
+int Tamper(const char* dir, const char* prefix, DWORD size, const char* cabFile, DWORD seconds,
+           const char* waitFor) {
+  HANDLE source = CreateFileA(cabFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  const DWORD cabSize = source == INVALID_HANDLE_VALUE ? 0 : GetFileSize(source, NULL);
+  char* cab = cabSize && cabSize != INVALID_FILE_SIZE ? static_cast<char*>(malloc(cabSize)) : NULL;
+  DWORD read = 0;
+  const BOOL loaded = cab && ReadFile(source, cab, cabSize, &read, NULL) && read == cabSize;
+  if (source != INVALID_HANDLE_VALUE)
+    CloseHandle(source);
+  if (!loaded) {
+    free(cab);
+    fprintf(stderr, "cannot read %s\n", cabFile);
+    return 2;
+  }
+  char pattern[MAX_PATH], trigger[MAX_PATH], waitEntry[MAX_PATH], spare[MAX_PATH];
+  char target[MAX_PATH] = "";
+  snprintf(pattern, sizeof(pattern), "%s\\%s*", dir, prefix);
+  snprintf(trigger, sizeof(trigger), "%s\\%s*", dir, waitFor ? waitFor : "");
+  // Renamed over the target; outside PREFIX*, and removed on the way out.
+  snprintf(spare, sizeof(spare), "%s\\zvtamper%lu.tmp", dir, GetCurrentProcessId());
+  bool armed = !waitFor;
+  int seen = 0, replaced = 0, late = 0, refused = 0;
+  // How often each reason for a refusal came back, e.g. 32 (sharing violation).
+  const int kReasons = 8;
+  DWORD reasons[kReasons] = {}, reasonCounts[kReasons] = {};
+  auto count = [&](bool ok) {
+    if (ok) {
+      // A success counts only if WAITFOR still exists after it: the
+      // installer removes its unpacking directory before letting go of
+      // the package, so anything later is after the fact.
+      ++*(waitFor && !Exists(waitEntry) ? &late : &replaced);
+      return;
+    }
+    ++refused;
+    const DWORD error = GetLastError();
+    for (int i = 0; i < kReasons; ++i) {
+      if (!reasonCounts[i] || reasons[i] == error) {
+        reasons[i] = error;
+        ++reasonCounts[i];
+        return;
+      }
+    }
+  };
+  // The caller starts the installer only once we are watching.
+  printf("watching\n");
+  fflush(stdout);
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < seconds * 1000) {
+    if (!target[0]) {
+      seen += FindEntry(dir, pattern, size, target);
+      continue;
+    }
+    // The name is looked for before each try, so that the installer's own
+    // deletion ends the attack rather than being undone by a rename.
+    if (!Exists(target))
+      break;
+    if (!armed) {
+      armed = FindEntry(dir, trigger, 0, waitEntry);
+      continue;
+    }
+    // Once WAITFOR is gone again, the installer is done with the package.
+    if (waitFor && !Exists(waitEntry))
+      break;
+    if (Exists(spare) || WriteWhole(spare, CREATE_ALWAYS, cab, cabSize))
+      count(MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING) != 0);
+    if (!Exists(target))
+      break;
+    count(WriteWhole(target, OPEN_EXISTING, cab, cabSize));
+    if (!Exists(target))
+      break;
+    if (DeleteFileA(target))
+      count(WriteWhole(target, CREATE_NEW, cab, cabSize));
+    else
+      count(false);
+  }
+  DeleteFileA(spare);
+  free(cab);
+  printf("seen=%d armed=%d replaced=%d late=%d refused=%d errors=", seen, armed ? 1 : 0, replaced,
+         late, refused);
+  for (int i = 0; i < kReasons && reasonCounts[i]; ++i)
+    printf("%s%lu:%lu", i ? "," : "", reasons[i], reasonCounts[i]);
+  printf("\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -219,9 +352,13 @@ int main(int argc, char** argv) {
     return TrustRoot(argv[2]);
   if (argc == 4 && !strcmp(argv[1], "fetch"))
     return Fetch(argv[2], argv[3]);
+  if ((argc == 7 || argc == 8) && !strcmp(argv[1], "tamper"))
+    return Tamper(argv[2], argv[3], strtoul(argv[4], NULL, 10), argv[5], strtoul(argv[6], NULL, 10),
+                  argc == 8 ? argv[7] : NULL);
   fprintf(stderr,
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
-          "     | trustroot CERT.der | fetch URL FILE\n");
+          "     | trustroot CERT.der | fetch URL FILE\n"
+          "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");
   return 64;
 }
