@@ -1,13 +1,37 @@
 # Flags and link rules for code that ends up in the no-CRT installer.
 
+# Size: no compiler version string in every object (-fno-ident), no frame
+# pointer, no 16-byte stack or 32-byte array alignment (the code uses no
+# SSE, and Windows calls back with 4-byte aligned stacks anyway).
 set(ZV_PRODUCT_FLAGS
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -fno-stack-protector -fno-threadsafe-statics -Wall -Wextra
+  -fno-stack-protector -fno-threadsafe-statics -fno-ident -fomit-frame-pointer
+  -mpreferred-stack-boundary=2 -malign-data=abi -Wall -Wextra
   -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 -DWINVER=0x0601)
+
+# The version resource of every installer: the project's version and the
+# maker's names, as RC string literals (quotes doubled, backslashes escaped).
+set(zv_version_binary "")
+foreach(part MAJOR MINOR PATCH TWEAK)
+  if(PROJECT_VERSION_${part} STREQUAL "")
+    list(APPEND zv_version_binary 0)
+  else()
+    list(APPEND zv_version_binary ${PROJECT_VERSION_${part}})
+  endif()
+endforeach()
+list(JOIN zv_version_binary "," zv_version_binary)
+foreach(name ZV_COMPANY_NAME ZV_COPYRIGHT)
+  string(REPLACE "\\" "\\\\" escaped "${${name}}")
+  string(REPLACE "\"" "\"\"" escaped "${escaped}")
+  string(TOLOWER ${name} key)
+  set(${key} "${escaped}")
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in
+               ${PROJECT_BINARY_DIR}/resources/zvwebsetup_version.rc @ONLY)
 
 function(zv_product_code target)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_compile_options(${target} PRIVATE ${ZV_PRODUCT_FLAGS} $<$<CONFIG:Release>:-Os>)
+  target_compile_options(${target} PRIVATE ${ZV_PRODUCT_FLAGS} $<$<CONFIG:Release>:-Oz>)
 endfunction()
 
 # Stops the configure step unless every entry of `pins` is a SHA-256 as
@@ -25,8 +49,8 @@ endfunction()
 #   zv_add_installer(name URL32 url URL64 url [SHA256_32 hex] [SHA256_64 hex]
 #                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF])
 # The entry is RunInstaller; nothing of the C or C++ run-time is linked,
-# only libgcc for the compiler's own arithmetic helpers (64-bit division,
-# stack probes), which import nothing.
+# nor libgcc: shell/nocrt.cpp has the few helpers the compiler calls, and
+# any other one fails the link instead of growing the image unnoticed.
 function(zv_add_installer name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE"
                         "SIGNERS")
@@ -69,14 +93,19 @@ function(zv_add_installer name)
     ${source}
     ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.rc)
   zv_product_code(${name})
+  # Where zvwebsetup.rc finds the generated zvwebsetup_version.rc.
+  target_include_directories(${name} PRIVATE ${PROJECT_BINARY_DIR}/resources)
   target_link_options(${name} PRIVATE
     -nostdlib -nostartfiles -static -s
     -Wl,--entry,_RunInstaller -Wl,--subsystem,windows
     -Wl,--nxcompat -Wl,--dynamicbase
+    -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/installer.ld
+    # Two builds of the same sources give the same bytes.
+    -Wl,--no-insert-timestamp
     # The symbols stripped from the exe, kept beside it for inspection.
     -Wl,-Map=$<TARGET_FILE:${name}>.map)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
-  target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 advapi32 gcc)
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
+  target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 advapi32)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/installer.ld
     ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.ico ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.manifest)
 endfunction()

@@ -6,6 +6,9 @@
 #include "shell/system_library.h"
 
 extern "C" int RunInstaller() {
+  // The waiting ".", written here rather than by an initialiser (see
+  // state.cpp); no other thread runs yet.
+  g_statusText[0] = L'.';
   RestrictDllSearchToSystem();
   g_instance = GetModuleHandleA(NULL);
   CoInitialize(NULL);

@@ -1,6 +1,8 @@
 #include "shell/state.h"
 
-WCHAR g_statusText[kStatusTextCapacity] = L".";
+// Left zero-filled: an initialiser would store all 8 KiB in the file.
+// RunInstaller writes the first "." itself.
+WCHAR g_statusText[kStatusTextCapacity];
 BYTE g_errorShown;
 DWORD g_progress;
 DWORD g_progressMax;

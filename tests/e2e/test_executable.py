@@ -1,15 +1,17 @@
-"""The shipped executable as the system loader sees it: a PE32 GUI image
-entered at RunInstaller, importing only system DLLs that are always
-loaded from the system directory, and carrying its icon and manifest."""
+"""The shipped executable as the system loader sees it: a small PE32 GUI
+image entered at RunInstaller, relocatable and not executing its data,
+importing only system DLLs that are always loaded from the system
+directory, and carrying its icon, manifest and version."""
 import re
 import unittest
 import xml.etree.ElementTree as ET
 
 import pefile
 
-from zvtest import env
+from zvtest import env, maker
 
 EXE = env.BUILD / "zvwebsetup.exe"
+SIZE_BUDGET = 20 * 1024
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "advapi32.dll"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
@@ -34,6 +36,29 @@ class ExecutableTest(unittest.TestCase):
         self.assertIsNotNone(match, "RunInstaller not in the link map")
         entry = self.pe.OPTIONAL_HEADER.ImageBase + self.pe.OPTIONAL_HEADER.AddressOfEntryPoint
         self.assertEqual(int(match.group(1), 16), entry)
+
+    def test_size_within_budget(self):
+        size = EXE.stat().st_size
+        print("\nzvwebsetup.exe: %d bytes (budget %d)" % (size, SIZE_BUDGET))
+        self.assertLessEqual(size, SIZE_BUDGET)
+
+    def test_relocatable_and_data_never_executed(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        self.assertTrue(flags & pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"])
+        self.assertTrue(flags & pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"])
+        self.assertFalse(self.pe.FILE_HEADER.Characteristics
+                         & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_RELOCS_STRIPPED"])
+        # Without them the loader cannot move the image: ASLR in name only.
+        fixups = [e for block in getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", [])
+                  for e in block.entries if e.type == pefile.RELOCATION_TYPE["IMAGE_REL_BASED_HIGHLOW"]]
+        self.assertTrue(fixups)
+        self.assertIn(b".reloc", [section.Name.rstrip(b"\0") for section in self.pe.sections])
+        # With merged sections, one both writable and executable would undo DEP.
+        write, execute = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"], \
+            pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]
+        for section in self.pe.sections:
+            both = section.Characteristics & write and section.Characteristics & execute
+            self.assertFalse(both, "%s: writable and executable" % section.Name.rstrip(b"\0"))
 
     def test_imports_only_system_dlls_and_no_c_runtime(self):
         names = {imp.dll.decode().lower() for imp in self.pe.DIRECTORY_ENTRY_IMPORT}
@@ -76,6 +101,26 @@ class ExecutableTest(unittest.TestCase):
         ids = {e.get("Id") for e in root.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}
         self.assertEqual({"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
                           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"}, ids)
+
+    def test_version_resource_names_the_product_and_the_project_version(self):
+        cache = maker.read_cache(env.BUILD)
+        version = cache["CMAKE_PROJECT_VERSION"]
+        parts = [int(cache["CMAKE_PROJECT_VERSION_" + part] or 0)
+                 for part in ("MAJOR", "MINOR", "PATCH", "TWEAK")]
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        for high, low in ((fixed.FileVersionMS, fixed.FileVersionLS),
+                          (fixed.ProductVersionMS, fixed.ProductVersionLS)):
+            self.assertEqual(parts, [high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF])
+        self.assertEqual({
+            "CompanyName": cache["ZV_COMPANY_NAME"],
+            "FileDescription": "Install Zelvio Viewer",
+            "FileVersion": version,
+            "InternalName": "zvwebsetup.exe",
+            "LegalCopyright": cache["ZV_COPYRIGHT"],
+            "OriginalFilename": "zvwebsetup.exe",
+            "ProductName": "Zelvio Viewer",
+            "ProductVersion": version,
+        }, maker.version_strings(self.pe))
 
 
 if __name__ == "__main__":

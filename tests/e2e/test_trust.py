@@ -4,14 +4,23 @@ refused before anything is unpacked, and are deleted. The signatures come
 from the test PKI (scripts/make-test-pki), whose roots the Wine prefixes
 trust. Wine checks neither a signed cabinet's digest nor its root, so the
 hash and signer pins are what prove content and signer here."""
+import hashlib
 import os
+import shutil
+import subprocess
 import unittest
 
-from zvtest import cabinets
+from zvtest import cabinets, env, maker
 from zvtest.installing import SETUP, InstallingTest, read_record
-from zvtest.server import PackageServer
+from zvtest.server import PATH32, PackageServer, test_port
 
 PKI = cabinets.PKI
+MAKER_BUILDS = env.BUILD / "e2e-runs" / "maker-builds"
+
+
+def signer_pin(certificate):
+    return subprocess.run([str(cabinets.REPO / "scripts" / "signer-pin"), str(certificate)],
+                          check=True, capture_output=True, text=True).stdout.strip()
 
 
 def package(signer="signer", **extra):
@@ -68,6 +77,34 @@ class TrustTest(InstallingTest):
                              server=PackageServer(port=port, tls=untrusted)) as run:
             self.assert_refused(run, "d:0x800c0019")  # INET_E_INVALID_CERTIFICATE
             self.assertEqual([], run.server.requests)
+
+    def test_hash_pinned_build_runs_its_own_package_only(self):
+        ours = package()
+        # The same publisher's signature, but another package.
+        theirs = package(extra=b"a later build")
+        pin = hashlib.sha256(ours).hexdigest().upper()
+        exe = maker.configure_and_build(MAKER_BUILDS / "hash-pin", {
+            "ZV_URL32": "http://127.0.0.1:%d%s" % (test_port(), PATH32), "ZV_URL64": "",
+            "ZV_SHA256_32": pin, "ZV_SIGNER_SHA256": signer_pin(PKI / "signer.pem")})
+        with self.installing(ours, installer=exe, suffix="ours") as run:
+            self.assert_installed(run)
+        with self.installing(theirs, installer=exe, suffix="theirs") as run:
+            self.assert_refused(run, "s:0x80096010")  # TRUST_E_BAD_DIGEST
+
+    def test_a_mistyped_pin_stops_the_configure_step(self):
+        good = signer_pin(PKI / "signer.pem")
+        cases = {
+            "ZV_SIGNER_SHA256": good + ";" + good[:63],  # a digit short
+            "ZV_SHA256_64": good[:-1] + "g",             # not hexadecimal
+        }
+        for variable, value in cases.items():
+            with self.subTest(variable):
+                build = MAKER_BUILDS / ("bad-" + variable)
+                shutil.rmtree(build, ignore_errors=True)
+                result = maker.configure(build, {variable: value})
+                self.assertNotEqual(0, result.returncode, result.stdout)
+                self.assertIn(value.split(";")[-1], result.stdout)
+                self.assertFalse((build / "zvwebsetup.exe").exists())
 
 
 if __name__ == "__main__":
