@@ -1,14 +1,19 @@
 """A maker's release build: two builds of the same sources, at different
 times and in different directories, give the same installer byte for
-byte, and the maker's names reach its version resource as typed."""
+byte, the maker's names reach its version resource as typed, and the
+signed copy verifies and gives the unsigned image back."""
 import shutil
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
 import pefile
 
-from zvtest import env, maker
+from zvtest import cabinets, env, maker
+from zvtest.session import tool, win_path
+
+PKI = cabinets.PKI
 
 # RC and CMake both treat quotes, backslashes and ';' specially.
 NAMES = {"ZV_COMPANY_NAME": 'Zelvio; "Nord" GmbH', "ZV_COPYRIGHT": "© Zelvio \\ Nord"}
@@ -22,9 +27,24 @@ class ReleaseBuildTest(unittest.TestCase):
         # Directory names of different lengths, so that an embedded path
         # would also move everything after it; the second build also
         # offers a fixed time to tools that would rather take that.
-        cls.first = maker.configure_and_build(cls.top / "a", NAMES).read_bytes()
-        cls.second = maker.configure_and_build(cls.top / "second", NAMES,
-                                               env={"SOURCE_DATE_EPOCH": "946684800"}).read_bytes()
+        # One signs with PEM files, the other with a password-protected
+        # PKCS#12 file: a signature must never change the unsigned image.
+        password = cls.top / "password"
+        password.write_text("correct horse\n")
+        pkcs12 = cls.top / "publisher.p12"
+        subprocess.run(["openssl", "pkcs12", "-export", "-in", str(PKI / "signer.pem"),
+                        "-certfile", str(PKI / "ca.pem"), "-inkey", str(PKI / "signer.key"),
+                        "-passout", "file:%s" % password, "-out", str(pkcs12)],
+                       check=True, capture_output=True)
+        cls.builds = {
+            "a": dict(NAMES, ZV_SIGN_CERT=PKI / "signer-chain.pem", ZV_SIGN_KEY=PKI / "signer.key"),
+            "second": dict(NAMES, ZV_SIGN_PKCS12=pkcs12, ZV_SIGN_PASSWORD_FILE=password),
+        }
+        for name, cache_vars in cls.builds.items():
+            maker.configure_and_build(cls.top / name, cache_vars, target="zvwebsetup_signed",
+                                      env={"SOURCE_DATE_EPOCH": "946684800"} if name != "a" else None)
+        cls.first, cls.second = ((cls.top / name / "zvwebsetup.exe").read_bytes()
+                                 for name in cls.builds)
 
     def test_two_builds_give_the_same_bytes(self):
         for place in (str(self.top), str(env.REPO)):
@@ -39,6 +59,23 @@ class ReleaseBuildTest(unittest.TestCase):
         strings = maker.version_strings(pefile.PE(data=self.first))
         self.assertEqual(NAMES["ZV_COMPANY_NAME"], strings["CompanyName"])
         self.assertEqual(NAMES["ZV_COPYRIGHT"], strings["LegalCopyright"])
+
+    def test_signed_copies_verify_and_give_the_unsigned_image_back(self):
+        for name in self.builds:
+            with self.subTest(name):
+                signed = self.top / name / "signed" / "zvwebsetup.exe"
+                checked = subprocess.run(["osslsigncode", "verify", "-in", str(signed),
+                                          "-CAfile", str(PKI / "root.pem")],
+                                         capture_output=True, text=True)
+                self.assertEqual(0, checked.returncode, checked.stdout + checked.stderr)
+                self.assertIn("Subject: /CN=Zelvio Test Publisher", checked.stdout)
+                unsigned = self.top / name / "unsigned.exe"
+                subprocess.run(["osslsigncode", "remove-signature", "-in", str(signed),
+                                "-out", str(unsigned)], check=True, capture_output=True)
+                self.assertTrue(unsigned.read_bytes() == self.first, "not the unsigned image")
+                # What Windows' own check says (the test root is trusted).
+                self.assertEqual("0x00000000", tool("verify", win_path(signed)))
+        self.assertEqual("0x800b0100", tool("verify", win_path(self.top / "a" / "zvwebsetup.exe")))
 
 
 if __name__ == "__main__":

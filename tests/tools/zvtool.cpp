@@ -4,8 +4,8 @@
 // it the way the close box does. It also paints reference pictures with
 // the installer's own painter, runs its DeleteTree, loads a DLL the way a
 // careless program would, trusts a root certificate machine-wide, makes
-// a bare urlmon download, and plays a same-user attacker who swaps the
-// downloaded package.
+// a bare urlmon download, runs the installer's signature check on a file,
+// and plays a same-user attacker who swaps the downloaded package.
 #include <windows.h>
 #include <urlmon.h>
 #include <wincrypt.h>
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "download/verify_package.h"
 #include "install/fs_helpers.h"
 #include "progress/paint.h"
 #include "shell/state.h"
@@ -239,6 +240,19 @@ bool FindEntry(const char* dir, const char* pattern, DWORD size, char* out) {
   return found;
 }
 
+// The installer's own signature check (WinVerifyTrust, no pins) on any
+// file, such as the signed installer itself.
+int Verify(const char* path) {
+  HANDLE file = OpenPackage(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    printf("failed %lu\n", GetLastError());
+    return 1;
+  }
+  printf("0x%08lx\n", static_cast<unsigned long>(CheckPackageTrust(file, path, "", "", true)));
+  CloseHandle(file);
+  return 0;
+}
+
 // A non-elevated process of the same user. Once a file PREFIX* in DIR has
 // reached `size` bytes (the download is complete), and, with `waitFor`,
 // once an entry DIR\WAITFOR* exists (the package has passed its check),
@@ -352,13 +366,15 @@ int main(int argc, char** argv) {
     return TrustRoot(argv[2]);
   if (argc == 4 && !strcmp(argv[1], "fetch"))
     return Fetch(argv[2], argv[3]);
+  if (argc == 3 && !strcmp(argv[1], "verify"))
+    return Verify(argv[2]);
   if ((argc == 7 || argc == 8) && !strcmp(argv[1], "tamper"))
     return Tamper(argv[2], argv[3], strtoul(argv[4], NULL, 10), argv[5], strtoul(argv[6], NULL, 10),
                   argc == 8 ? argv[7] : NULL);
   fprintf(stderr,
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
-          "     | trustroot CERT.der | fetch URL FILE\n"
+          "     | trustroot CERT.der | fetch URL FILE | verify FILE\n"
           "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");
   return 64;
 }

@@ -1,0 +1,53 @@
+# Authenticode signing of the shipped installer with osslsigncode, SHA-256.
+# The linked, unsigned exe stays where it is: it is the reproducible one,
+# and `osslsigncode remove-signature` on the signed copy gives it back byte
+# for byte. The signed copy goes to signed/ in the build directory.
+
+set(ZV_SIGN_CERT "" CACHE FILEPATH "PEM certificate chain (leaf first) to sign zvwebsetup.exe with")
+set(ZV_SIGN_KEY "" CACHE FILEPATH "PEM private key of ZV_SIGN_CERT")
+set(ZV_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file to sign with, instead of ZV_SIGN_CERT and ZV_SIGN_KEY")
+set(ZV_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the key or PKCS#12 file")
+set(ZV_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamping server (empty: no time stamp)")
+
+function(zv_sign_installer target)
+  if(ZV_SIGN_PKCS12)
+    if(ZV_SIGN_CERT OR ZV_SIGN_KEY)
+      message(FATAL_ERROR "Sign with ZV_SIGN_PKCS12 or with ZV_SIGN_CERT and ZV_SIGN_KEY, not both")
+    endif()
+    set(inputs ${ZV_SIGN_PKCS12})
+    set(identity -pkcs12 ${ZV_SIGN_PKCS12})
+  elseif(ZV_SIGN_CERT OR ZV_SIGN_KEY)
+    if(NOT ZV_SIGN_CERT OR NOT ZV_SIGN_KEY)
+      message(FATAL_ERROR "ZV_SIGN_CERT and ZV_SIGN_KEY go together")
+    endif()
+    set(inputs ${ZV_SIGN_CERT} ${ZV_SIGN_KEY})
+    set(identity -certs ${ZV_SIGN_CERT} -key ${ZV_SIGN_KEY})
+  else()
+    return()
+  endif()
+  if(ZV_SIGN_PASSWORD_FILE)
+    list(APPEND inputs ${ZV_SIGN_PASSWORD_FILE})
+    list(APPEND identity -readpass ${ZV_SIGN_PASSWORD_FILE})
+  endif()
+  foreach(file IN LISTS inputs)
+    if(NOT EXISTS "${file}")
+      message(FATAL_ERROR "Signing: ${file} does not exist")
+    endif()
+  endforeach()
+  if(ZV_SIGN_TIMESTAMP_URL)
+    list(APPEND identity -ts ${ZV_SIGN_TIMESTAMP_URL})
+  endif()
+  find_program(ZV_OSSLSIGNCODE osslsigncode REQUIRED)
+
+  set(signed ${CMAKE_BINARY_DIR}/signed/${target}.exe)
+  # The description is what the elevation prompt shows as the program name.
+  add_custom_command(OUTPUT ${signed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/signed
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${signed}
+    COMMAND ${ZV_OSSLSIGNCODE} sign -h sha256 -n "Install Zelvio Viewer" ${identity}
+            -in $<TARGET_FILE:${target}> -out ${signed}
+    DEPENDS ${target} ${inputs}
+    COMMENT "Signing ${target}.exe"
+    VERBATIM)
+  add_custom_target(${target}_signed ALL DEPENDS ${signed})
+endfunction()
