@@ -16,7 +16,8 @@ from zvtest.session import tool, win_path
 PKI = cabinets.PKI
 
 # RC and CMake both treat quotes, backslashes and ';' specially.
-NAMES = {"ZV_COMPANY_NAME": 'Zelvio; "Nord" GmbH', "ZV_COPYRIGHT": "© Zelvio \\ Nord"}
+NAMES = {"ZV_COMPANY_NAME": 'Zelvio; "Nord" GmbH', "ZV_COPYRIGHT": "© Zelvio \\ Nord",
+         "ZV_VERSION": "2.3.4.5"}
 
 
 class ReleaseBuildTest(unittest.TestCase):
@@ -55,10 +56,14 @@ class ReleaseBuildTest(unittest.TestCase):
             self.fail("builds differ from offset 0x%x (sizes %d, %d)"
                       % (offset, len(self.first), len(self.second)))
 
-    def test_names_reach_the_version_resource(self):
-        strings = maker.version_strings(pefile.PE(data=self.first))
+    def test_names_and_version_reach_the_version_resource(self):
+        pe = pefile.PE(data=self.first)
+        strings = maker.version_strings(pe)
         self.assertEqual(NAMES["ZV_COMPANY_NAME"], strings["CompanyName"])
         self.assertEqual(NAMES["ZV_COPYRIGHT"], strings["LegalCopyright"])
+        self.assertEqual(("2.3.4.5", "2.3.4.5"), (strings["FileVersion"], strings["ProductVersion"]))
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((0x20003, 0x40005), (fixed.FileVersionMS, fixed.FileVersionLS))
 
     def test_signed_copies_verify_and_give_the_unsigned_image_back(self):
         for name in self.builds:
