@@ -3,10 +3,18 @@
 # Size: no compiler version string in every object (-fno-ident), no frame
 # pointer, no 16-byte stack or 32-byte array alignment (the code uses no
 # SSE, and Windows calls back with 4-byte aligned stacks anyway).
+# Without stack probing GCC pushes call arguments instead of storing them
+# with longer movs; in exchange no frame may pass over the 4 KiB guard page,
+# so frames stay within the 4000 bytes where GCC would begin to probe.
+# Loops stay loops, not calls to strlen and the like, which nothing here
+# provides. Jump threading copies at most one statement: each call through
+# the import table it copied would add a relocation.
 set(ZV_PRODUCT_FLAGS
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
   -fno-stack-protector -fno-threadsafe-statics -fno-ident -fomit-frame-pointer
   -mpreferred-stack-boundary=2 -malign-data=abi -Wall -Wextra
+  -mno-stack-arg-probe -Werror=frame-larger-than=4000 -fno-tree-loop-distribute-patterns
+  --param=max-jump-thread-duplication-stmts=1
   -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 -DWINVER=0x0601)
 
 # The version resource of every installer: the project's version and the
@@ -106,6 +114,9 @@ function(zv_add_installer name)
     -Wl,-Map=$<TARGET_FILE:${name}>.map)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
   target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 advapi32)
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/installer.ld
-    ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.ico ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.manifest)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/installer.ld)
+  # The resource script names these files; CMake does not see into it.
+  set_property(SOURCE ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.rc APPEND PROPERTY OBJECT_DEPENDS
+    ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.ico ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.manifest
+    ${PROJECT_BINARY_DIR}/resources/zvwebsetup_version.rc)
 endfunction()

@@ -7,6 +7,7 @@
 #include "progress/progress_text.h"
 #include "shell/state.h"
 #include "shell/system_library.h"
+#include "shell/text.h"
 #include "shell/status.h"
 
 IsWow64ProcessFn g_isWow64Process;
@@ -16,42 +17,39 @@ namespace {
 const int kMinimumUrlLength = 5;
 
 bool IsPresent(const char* url) {
-  return lstrlenA(url) >= kMinimumUrlLength;
+  return TextLength(url) >= kMinimumUrlLength;
 }
 
-// The downloaded package, held in g_cabinetFile when it may be run;
-// otherwise deleted (nobody can use untrusted content) and the reason
-// shown.
-bool HoldTrustedPackage(const char* sha256Pin) {
-  HANDLE file = OpenPackage(g_cabinetPath);
+// The downloaded package at `path`, open so that nobody can change it, when
+// it may be run; otherwise NULL: the file is deleted (nobody can use
+// untrusted content) and the reason shown.
+HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
+  HANDLE file = OpenPackage(path);
   if (file == INVALID_HANDLE_VALUE) {
     // Someone else has it open for writing or deleting.
     const DWORD error = GetLastError();
-    DeleteFileA(g_cabinetPath);
+    DeleteFileA(path);
     ShowStatusError(STATUS_TAG_TRUST, static_cast<DWORD>(HRESULT_FROM_WIN32(error)));
-    return false;
+    return NULL;
   }
   const bool cabinet = IsCabinetFile(file);
   const HRESULT trust =
-      cabinet ? CheckPackageTrust(file, g_cabinetPath, sha256Pin, kSignerPins, kRequireSignature)
-              : S_OK;
-  if (cabinet && trust == S_OK) {
-    g_cabinetFile = file;
-    return true;
-  }
+      cabinet ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature) : S_OK;
+  if (cabinet && trust == S_OK)
+    return file;
   CloseHandle(file);
-  DeleteFileA(g_cabinetPath);
+  DeleteFileA(path);
   if (!cabinet)
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   else
     ShowStatusError(STATUS_TAG_TRUST, static_cast<DWORD>(trust));
-  return false;
+  return NULL;
 }
 
 }  // namespace
 
 bool IsWow64() {
-  g_isWow64Process = LookUpRoutine<IsWow64ProcessFn>(GetModuleHandleA("kernel32"), "IsWow64Process");
+  g_isWow64Process = LookUpKernelRoutine<IsWow64ProcessFn>("IsWow64Process");
   if (!g_isWow64Process)
     return false;
   BOOL wow64 = FALSE;
@@ -64,27 +62,31 @@ const char* ChoosePackageUrl(const char* url32, const char* url64) {
   return IsPresent(url) ? url : NULL;
 }
 
-DWORD WINAPI DownloadThreadProc(LPVOID) {
+DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
+  char* const path = static_cast<char*>(parameter);
   const char* url = ChoosePackageUrl(kPackageUrl32, kPackageUrl64);
   if (!url) {
     ShowStatusMessage(STATUS_TAG_NO_ADDRESS);
     return 0;
   }
-  if (!MakeUniqueTempName(g_tempDir, "ZVinsF", g_cabinetPath)) {
+  if (!MakeUniqueTempName(g_tempDir, "ZVinsF", path)) {
     ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)));
     return 0;
   }
-  const HRESULT result = DownloadToFile(url, g_cabinetPath, OnDownloadProgress);
+  const HRESULT result = DownloadToFile(url, path, OnDownloadProgress);
   if (result != S_OK) {
     ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(result));
     return 0;
   }
   // Checked here, not on the window's thread, so that the window keeps
   // painting while a large package is hashed.
-  if (!HoldTrustedPackage(url == kPackageUrl64 ? kPackageSha256_64 : kPackageSha256_32))
+  HANDLE file =
+      OpenTrustedPackage(path, url == kPackageUrl64 ? kPackageSha256_64 : kPackageSha256_32);
+  if (!file)
     return 0;
-  if (!PostMessageA(g_mainWnd, WM_DOWNLOAD_COMPLETE, 0, reinterpret_cast<LPARAM>(g_cabinetPath))) {
-    CloseHandle(g_cabinetFile);
+  g_cabinetFile = file;
+  if (!PostMessageA(g_mainWnd, WM_DOWNLOAD_COMPLETE, 0, reinterpret_cast<LPARAM>(path))) {
+    CloseHandle(file);
     g_cabinetFile = NULL;
     ShowStatusMessage(STATUS_TAG_POST);
   }

@@ -5,6 +5,8 @@
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
 extern IsWow64ProcessFn g_isWow64Process;
 
+// `parameter` is g_cabinetPath, where the package is put: passed rather
+// than named at every use, each of which the loader would relocate.
 DWORD WINAPI DownloadThreadProc(LPVOID parameter);
 // True when this 32-bit process runs on 64-bit Windows.
 bool IsWow64();

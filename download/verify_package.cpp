@@ -35,7 +35,7 @@ int HexValue(char c) {
 
 // SHA-256 of the whole file, read from its start through the held handle.
 HRESULT HashFile(HCRYPTPROV provider, HANDLE file, BYTE* digest) {
-  BYTE* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kHashChunk));
+  BYTE* buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kHashChunk));
   if (!buffer)
     return E_OUTOFMEMORY;
   HCRYPTHASH hash = 0;
@@ -55,7 +55,7 @@ HRESULT HashFile(HCRYPTPROV provider, HANDLE file, BYTE* digest) {
   }
   if (hash)
     CryptDestroyHash(hash);
-  HeapFree(GetProcessHeap(), 0, buffer);
+  LocalFree(buffer);
   return result;
 }
 

@@ -3,6 +3,7 @@
 #include "install/fs_helpers.h"
 #include "shell/state.h"
 #include "shell/system_library.h"
+#include "shell/text.h"
 
 char g_extractDir[kPathCapacity];
 
@@ -42,7 +43,8 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
-const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+// The names inline rather than as pointers: no addresses to relocate.
+const char kDeviceNames[][8] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
 
 // A DOS device name (CON, NUL, COM1, LPT1.txt, ...) names the device in
 // every directory, whatever follows its first dot: bytes written there
@@ -56,7 +58,7 @@ bool IsDeviceName(const char* component, int length) {
   if (stem < 3 || stem > 7)
     return false;
   char name[8];
-  lstrcpynA(name, component, stem + 1);
+  CopyText(name, component, stem + 1);
   for (const char* device : kDeviceNames) {
     if (!lstrcmpiA(name, device))
       return true;
@@ -116,12 +118,14 @@ bool BuildExtractPath(const char* name, char* out) {
   return IsSafeEntryName(name) && JoinPath(g_extractDir, name, out);
 }
 
+// LocalAlloc takes from the process heap as well, without a GetProcessHeap
+// call at every use.
 FNALLOC(CabAlloc) {
-  return HeapAlloc(GetProcessHeap(), 0, cb);
+  return LocalAlloc(LMEM_FIXED, cb);
 }
 
 FNFREE(CabFree) {
-  HeapFree(GetProcessHeap(), 0, pv);
+  LocalFree(pv);
 }
 
 // FDI opens only the cabinet through here, and only reads it. Read access
@@ -174,9 +178,9 @@ FNFDINOTIFY(CabinetNotify) {
 }
 
 bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath) {
-  if (lstrlenA(destinationDirectory) >= kPathCapacity || lstrlenA(cabinetPath) >= kPathCapacity)
+  if (TextLength(destinationDirectory) >= kPathCapacity || TextLength(cabinetPath) >= kPathCapacity)
     return false;
-  lstrcpyA(g_extractDir, destinationDirectory);
+  CopyText(g_extractDir, destinationDirectory);
   FdiRoutines fdi;
   if (!LoadFdi(&fdi))
     return false;
@@ -205,10 +209,10 @@ bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath) {
   char directory[kPathCapacity];
   const char* separator = FindLastChar(cabinetPath, '\\');
   if (separator) {
-    lstrcpyA(name, separator + 1);
-    lstrcpynA(directory, cabinetPath, static_cast<int>(separator - cabinetPath) + 2);
+    CopyText(name, separator + 1);
+    CopyText(directory, cabinetPath, static_cast<unsigned>(separator - cabinetPath) + 2);
   } else {
-    lstrcpyA(name, cabinetPath);
+    CopyText(name, cabinetPath);
     directory[0] = 0;
   }
   if (!fdi.copy(context, name, directory, 0, CabinetNotify, NULL, NULL)) {

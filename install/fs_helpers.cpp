@@ -1,6 +1,7 @@
 #include "install/fs_helpers.h"
 
 #include "shell/state.h"
+#include "shell/text.h"
 
 namespace {
 
@@ -11,16 +12,17 @@ bool IsDirectory(DWORD attributes) {
 }  // namespace
 
 bool JoinPath(const char* first, const char* second, char* out) {
-  if (lstrlenA(first) + 1 + lstrlenA(second) >= kPathCapacity)
+  const int length = TextLength(first);
+  if (length + 1 + TextLength(second) >= kPathCapacity)
     return false;
-  lstrcpyA(out, first);
-  lstrcatA(out, "\\");
-  lstrcatA(out, second);
+  CopyText(out, first);
+  out[length] = '\\';
+  CopyText(out + length + 1, second);
   return true;
 }
 
 const char* FindLastChar(const char* text, char character) {
-  for (const char* p = text + lstrlenA(text); p > text;) {
+  for (const char* p = text + TextLength(text); p > text;) {
     if (*--p == character)
       return p;
   }
@@ -28,10 +30,10 @@ const char* FindLastChar(const char* text, char character) {
 }
 
 bool CreateDirectoryChain(const char* path) {
-  if (lstrlenA(path) >= kPathCapacity)
+  if (TextLength(path) >= kPathCapacity)
     return true;
   char buffer[kPathCapacity];
-  lstrcpyA(buffer, path);
+  CopyText(buffer, path);
   for (char* p = buffer; *p; ++p) {
     if (*p == '/')
       *p = '\\';
@@ -60,7 +62,7 @@ BYTE EnsureParentDirectory(const char* filePath) {
   if (length >= kPathCapacity)
     return 1;
   char directory[kPathCapacity];
-  lstrcpynA(directory, filePath, length + 1);
+  CopyText(directory, filePath, length + 1);
   const DWORD attributes = GetFileAttributesA(directory);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return CreateDirectoryChain(directory) ? 1 : 0;
@@ -71,12 +73,12 @@ bool MakeUniqueTempName(const char* directory, const char* prefix, char* out) {
   char name[1024];  // wsprintfA never writes more
   do {
     wsprintfA(name, "%s%s%d", directory, prefix, static_cast<int>(GetTickCount()));
-    if (lstrlenA(name) >= kPathCapacity) {
+    if (TextLength(name) >= kPathCapacity) {
       out[0] = 0;
       return false;
     }
   } while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES);
-  lstrcpyA(out, name);
+  CopyText(out, name);
   return true;
 }
 
@@ -98,21 +100,19 @@ int DeleteTree(const char* directory, bool recurse) {
       if (!JoinPath(directory, name, full))
         continue;
       const DWORD attributes = entry.dwFileAttributes;
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A junction or symbolic link: remove the link, never its target.
-        // Nothing beneath an elevated walk may be redirected elsewhere.
-        SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveDirectoryA(full);
-        else if (DeleteFileA(full))
-          ++count;
-      } else if (recurse && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (!isLink && isDirectory && recurse) {
         count += DeleteTree(full, true);
-      } else {
-        SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
-        if (DeleteFileA(full))
-          ++count;
+        continue;
       }
+      // A junction or symbolic link is removed as a link, never followed:
+      // nothing beneath an elevated walk may be redirected elsewhere.
+      SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
+      if (isLink && isDirectory)
+        RemoveDirectoryA(full);
+      else if (DeleteFileA(full))
+        ++count;
     } while (FindNextFileA(find, &entry));
     FindClose(find);
   }

@@ -27,13 +27,12 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
 
 void InstallFromCabinet(const char* cabinetPath) {
   char directory[kPathCapacity];
-  if (!CreatePrivateDirectory(g_tempDir, "ZVinsD", directory)) {
-    ShowStatusMessage(STATUS_TAG_EXTRACT);
-  } else if (!ExtractCabinet(directory, cabinetPath)) {
+  if (!CreatePrivateDirectory(g_tempDir, "ZVinsD", directory) ||
+      !ExtractCabinet(directory, cabinetPath)) {
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   } else {
     char commandLine[2 * kPathCapacity];
-    wsprintfA(commandLine, "\"%s\\%s\" /install", directory, "Setup.exe");
+    wsprintfA(commandLine, "\"%s\\Setup.exe\" /install", directory);
     DWORD exitCode = 0;
     const DWORD error = RunAndWait(commandLine, directory, &exitCode);
     if (error) {

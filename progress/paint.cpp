@@ -1,6 +1,7 @@
 #include "progress/paint.h"
 
 #include "shell/state.h"
+#include "shell/text.h"
 
 void FillRectColor(HDC hdc, const RECT* rect, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
@@ -26,7 +27,7 @@ void DrawStatusText(HDC hdc, COLORREF colour, int x, int y, const char* face,
   SetTextAlign(hdc, TA_CENTER | TA_BASELINE);
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, colour);
-  TextOutW(hdc, x, y, text, lstrlenW(text));
+  TextOutW(hdc, x, y, text, TextLength(text));
   SelectObject(hdc, previous);
   DeleteObject(font);
 }
@@ -39,7 +40,7 @@ void PaintProgress(HWND hwnd, HDC hdc) {
   const BYTE errorShown = g_errorShown;
   const DWORD progress = g_progress;
   const DWORD progressMax = g_progressMax;
-  lstrcpynW(text, g_statusText, kStatusTextCapacity);
+  CopyText(text, g_statusText, kStatusTextCapacity);
   UnlockStatus();
 
   RECT rc;

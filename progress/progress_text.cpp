@@ -1,43 +1,36 @@
 #include "progress/progress_text.h"
 
 #include "shell/state.h"
+#include "shell/text.h"
 
 namespace {
 
+// The letters inline rather than as pointers to strings: no table of
+// addresses for the loader to relocate.
 struct RomanRow {
-  int value;
-  const WCHAR* symbols;
+  WORD value;
+  char symbols[2];  // one or two letters, no terminator
 };
 
 const RomanRow kRomanRows[] = {
-    {1000, L"M"}, {900, L"CM"}, {500, L"D"}, {400, L"CD"}, {100, L"C"},
-    {90, L"XC"},  {50, L"L"},   {40, L"XL"}, {10, L"X"},   {9, L"IX"},
-    {5, L"V"},    {4, L"IV"},   {1, L"I"},
+    {1000, {'M'}}, {900, {'C', 'M'}}, {500, {'D'}}, {400, {'C', 'D'}}, {100, {'C'}},
+    {90, {'X', 'C'}}, {50, {'L'}},    {40, {'X', 'L'}}, {10, {'X'}},    {9, {'I', 'X'}},
+    {5, {'V'}},       {4, {'I', 'V'}}, {1, {'I'}},
 };
-
-// Appends `symbols` at out[*length], dropping what does not fit.
-void AppendClipped(WCHAR* out, int capacity, int* length, const WCHAR* symbols) {
-  for (; *symbols && *length < capacity - 1; ++symbols)
-    out[(*length)++] = *symbols;
-  out[*length] = 0;
-}
 
 }  // namespace
 
 void FormatRoman(int value, WCHAR* out, int capacity) {
   int length = 0;
-  out[0] = 0;
-  if (value >= 4000) {
-    for (int blocks = value / 4000; blocks > 0 && length < capacity - 1; --blocks)
-      AppendClipped(out, capacity, &length, L"MMMM");
-    value %= 4000;
-  }
+  // Beyond 3999 the thousands row alone gives "MMMM" for every 4000. Once
+  // the text is full nothing more would fit: a huge value ends there.
   for (const RomanRow& row : kRomanRows) {
-    while (value >= row.value) {
-      AppendClipped(out, capacity, &length, row.symbols);
-      value -= row.value;
+    for (; value >= row.value && length < capacity - 1; value -= row.value) {
+      for (int i = 0; i < 2 && row.symbols[i] && length < capacity - 1; ++i)
+        out[length++] = row.symbols[i];
     }
   }
+  out[length] = 0;
 }
 
 void OnDownloadProgress(DWORD progress, DWORD progressMax) {
@@ -47,7 +40,7 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
     g_progressMax = progressMax;
     g_progress = progress;
     if (progressMax == 0) {
-      const int length = lstrlenW(g_statusText);
+      const int length = TextLength(g_statusText);
       if (length < kStatusTextCapacity - 1) {
         g_statusText[length] = L'.';
         g_statusText[length + 1] = 0;
@@ -55,12 +48,13 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
     } else {
       const ULONGLONG percent = static_cast<ULONGLONG>(progress) * 100 / progressMax;
       if (percent == 0) {
-        lstrcpyW(g_statusText, L"-");
-      } else if (percent > 0x7FFFFFFF) {
-        // Far beyond the platform's own maximum: nothing sensible to show.
-        g_statusText[0] = 0;
+        g_statusText[0] = L'-';
+        g_statusText[1] = 0;
       } else {
-        FormatRoman(static_cast<int>(percent), g_statusText, kStatusTextCapacity);
+        // Far beyond the platform's own maximum nothing sensible can be
+        // shown: 0 gives the empty text.
+        FormatRoman(percent > 0x7FFFFFFF ? 0 : static_cast<int>(percent), g_statusText,
+                    kStatusTextCapacity);
       }
     }
   }

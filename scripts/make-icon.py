@@ -39,9 +39,10 @@ def main(path):
                 mask.append(bits)
                 bits = 0
         and_rows.append(bytes(mask) + b"\0" * ((4 - len(mask) % 4) % 4))
+    # Only the colours used (biClrUsed): 256 entries would add 1 KB of
+    # zeros to the image.
     palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    palette += b"\0" * (256 * 4 - len(palette))
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 8, 0, 0, 0, 0, 256, 0)
+    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 8, 0, 0, 0, 0, len(PALETTE), 0)
     image = header + palette + b"".join(xor_rows) + b"".join(and_rows)
     icon = struct.pack("<HHH", 0, 1, 1)
     icon += struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 8, len(image), 6 + 16)

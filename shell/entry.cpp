@@ -10,10 +10,11 @@ extern "C" int RunInstaller() {
   // state.cpp); no other thread runs yet.
   g_statusText[0] = L'.';
   RestrictDllSearchToSystem();
-  g_instance = GetModuleHandleA(NULL);
+  const HINSTANCE instance = GetModuleHandleA(NULL);
+  g_instance = instance;
   CoInitialize(NULL);
-  RegisterMainClass(g_instance);
-  if (!CreateMainWindow(kMainWindowTitle, g_instance))
+  RegisterMainClass(instance);
+  if (!CreateMainWindow(kMainWindowTitle, instance))
     return ERROR_INSTALL_FAILURE;
 
   MSG msg;

@@ -38,13 +38,14 @@ int CreateMainWindow(const char* title, HINSTANCE instance) {
   RECT screen;
   GetWindowRect(GetDesktopWindow(), &screen);
   const RECT place = PlaceMainWindow(screen);
-  g_mainWnd = CreateWindowExA(0, kMainClassName, title, WS_CAPTION | WS_SYSMENU,
-                              place.left, place.top, place.right - place.left,
-                              place.bottom - place.top, NULL, NULL, instance, NULL);
-  if (!g_mainWnd)
+  const HWND window = CreateWindowExA(0, kMainClassName, title, WS_CAPTION | WS_SYSMENU,
+                                      place.left, place.top, place.right - place.left,
+                                      place.bottom - place.top, NULL, NULL, instance, NULL);
+  g_mainWnd = window;
+  if (!window)
     return 0;
-  ShowWindow(g_mainWnd, SW_SHOWNORMAL);
-  UpdateWindow(g_mainWnd);
+  ShowWindow(window, SW_SHOWNORMAL);
+  UpdateWindow(window);
   return 1;
 }
 
@@ -59,7 +60,7 @@ void OnCreate(HWND hwnd) {
     ShowStatusError(STATUS_TAG_TEMP_DIR, length ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
     return;
   }
-  g_downloadThread = CreateThread(NULL, 0, DownloadThreadProc, NULL, 0, NULL);
+  g_downloadThread = CreateThread(NULL, 0, DownloadThreadProc, g_cabinetPath, 0, NULL);
 }
 
 void OnDestroy() {

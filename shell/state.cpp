@@ -18,3 +18,11 @@ char g_tempDir[kPathCapacity + 4];
 char g_cabinetPath[kPathCapacity];
 HANDLE g_cabinetFile;
 HWND g_mainWnd;
+
+void LockStatus() {
+  AcquireSRWLockExclusive(&g_statusLock);
+}
+
+void UnlockStatus() {
+  ReleaseSRWLockExclusive(&g_statusLock);
+}

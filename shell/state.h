@@ -35,5 +35,6 @@ extern char g_cabinetPath[kPathCapacity];
 extern HANDLE g_cabinetFile;
 extern HWND g_mainWnd;
 
-inline void LockStatus() { AcquireSRWLockExclusive(&g_statusLock); }
-inline void UnlockStatus() { ReleaseSRWLockExclusive(&g_statusLock); }
+// Out of line: one place names the lock, not every caller.
+void LockStatus();
+void UnlockStatus();

@@ -1,16 +1,21 @@
 #include "shell/system_library.h"
 
 #include "shell/state.h"
+#include "shell/text.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+FARPROC LookUpKernelRoutine(const char* name) {
+  return GetProcAddress(GetModuleHandleA("kernel32"), name);
+}
+
 void RestrictDllSearchToSystem() {
   typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
   // Looked up: systems without the security update lack the routine.
-  SetDefaultDllDirectoriesFn setDirectories = LookUpRoutine<SetDefaultDllDirectoriesFn>(
-      GetModuleHandleA("kernel32"), "SetDefaultDllDirectories");
+  SetDefaultDllDirectoriesFn setDirectories =
+      LookUpKernelRoutine<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
   if (setDirectories)
     setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
@@ -23,11 +28,11 @@ HMODULE LoadSystemLibrary(const char* name) {
   // its full path in the system directory instead.
   char path[kPathCapacity];
   const UINT length = GetSystemDirectoryA(path, kPathCapacity);
-  if (length == 0 || length + 1 + lstrlenA(name) >= static_cast<UINT>(kPathCapacity)) {
+  if (length == 0 || length + 1 + TextLength(name) >= static_cast<UINT>(kPathCapacity)) {
     SetLastError(ERROR_BUFFER_OVERFLOW);
     return NULL;
   }
-  lstrcatA(path, "\\");
-  lstrcatA(path, name);
+  path[length] = '\\';
+  CopyText(path + length + 1, name);
   return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }

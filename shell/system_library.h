@@ -13,6 +13,13 @@ Routine LookUpRoutine(HMODULE module, const char* name) {
   return reinterpret_cast<Routine>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// A kernel32 routine, NULL where the system lacks it; as LookUpRoutine.
+FARPROC LookUpKernelRoutine(const char* name);
+template <typename Routine>
+Routine LookUpKernelRoutine(const char* name) {
+  return reinterpret_cast<Routine>(reinterpret_cast<void*>(LookUpKernelRoutine(name)));
+}
+
 // Loads `name` from the system directory only; NULL with the last error set
 // on failure.
 HMODULE LoadSystemLibrary(const char* name);

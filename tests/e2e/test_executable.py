@@ -11,7 +11,7 @@ import pefile
 from zvtest import env, maker
 
 EXE = env.BUILD / "zvwebsetup.exe"
-SIZE_BUDGET = 20 * 1024
+SIZE_BUDGET = 16 * 1024
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "advapi32.dll"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
