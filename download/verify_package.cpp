@@ -141,7 +141,8 @@ bool MatchesPin(const BYTE* digest, const char* pins) {
   const char* pin = pins;
   while (*pin) {
     DWORD i = 0;
-    while (i < 2 * kSha256Size && HexValue(pin[i]) >= 0 &&
+    // HexValue is -1 for anything but a hexadecimal digit: no nibble.
+    while (i < 2 * kSha256Size &&
            HexValue(pin[i]) == ((i % 2) ? digest[i / 2] & 0x0F : digest[i / 2] >> 4))
       ++i;
     if (i == 2 * kSha256Size && (pin[i] == ';' || pin[i] == 0))
