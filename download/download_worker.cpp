@@ -37,8 +37,7 @@ HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
       cabinet ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature) : S_OK;
   if (cabinet && trust == S_OK)
     return file;
-  CloseHandle(file);
-  DeleteFileA(path);
+  CloseHandle(file);  // and with it the file
   if (!cabinet)
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   else

@@ -125,8 +125,8 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
 }  // namespace
 
 HANDLE OpenPackage(const char* path) {
-  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                     FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  return CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                     FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
 }
 
 bool IsCabinetFile(HANDLE file) {

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 // Opens `path` for reading with read sharing only: while the handle is
-// open nobody can write, replace, rename or delete the file.
+// open nobody can write, replace, rename or delete the file. Closing the
+// last handle deletes it, so that no ending leaves the package behind, not
+// even the process being ended in the middle.
 HANDLE OpenPackage(const char* path);
 // true when `file` begins with a cabinet's "MSCF".
 bool IsCabinetFile(HANDLE file);

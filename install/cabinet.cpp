@@ -128,12 +128,12 @@ FNFREE(CabFree) {
   LocalFree(pv);
 }
 
-// FDI opens only the cabinet through here, and only reads it. Read access
-// with read sharing is what the install step's held handle admits: it keeps
-// writers out while the checked package is unpacked.
+// FDI opens only the cabinet through here, and only reads it. Read access,
+// sharing read and delete, is what the held package admits (it is to be
+// deleted when closed): writers stay out while it is unpacked.
 FNOPEN(CabOpen) {
-  HANDLE file = CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
 }
 

@@ -64,7 +64,7 @@ TEST_F(HeldPackage, OnlyCabinetsPassTheFirstLook) {
   }
 }
 
-TEST_F(HeldPackage, KeepsWritersRenamesAndDeletesOutButLetsTheDecoderRead) {
+TEST_F(HeldPackage, KeepsWritersOutLetsTheDecoderReadAndGoesWithTheLastHandle) {
   ASSERT_TRUE(WriteBytes(path(), BuildCabinet({{"Setup.exe", "MZ", DosDate(2021, 6, 15), 0, 0x20}})));
   HANDLE held = OpenPackage(path().c_str());
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
@@ -80,10 +80,12 @@ TEST_F(HeldPackage, KeepsWritersRenamesAndDeletesOutButLetsTheDecoderRead) {
 
   const INT_PTR reader = CabOpen(const_cast<char*>(path().c_str()), 0, 0);
   EXPECT_NE(-1, reader);
+  CloseHandle(held);
+  // The package goes with its last handle, whoever closes it last.
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path().c_str()));
   if (reader != -1)
     CabClose(reader);
-  CloseHandle(held);
-  EXPECT_TRUE(DeleteFileA(path().c_str()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path().c_str()));
 }
 
 TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
