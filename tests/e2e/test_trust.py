@@ -56,6 +56,8 @@ class TrustTest(InstallingTest):
             ("pinned-publisher", package(), "zv_t_both.exe"),
             # A build pinned to the CA's key takes any publisher it certified.
             ("ca-pin", package(signer="signer2"), "zv_t_ca_pin.exe"),
+            # The root's key: in the chain the platform built, not in the signature.
+            ("root-pin", package(signer="signer2"), "zv_t_root_pin.exe"),
             # A maker who cannot sign yet: the original unverified road.
             ("unsigned-build", package(signer=None), "zv_t_unsigned.exe"),
         ]
