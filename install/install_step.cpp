@@ -43,10 +43,8 @@ void InstallFromCabinet(const char* cabinetPath) {
     }
   }
   DeleteTree(directory, true);  // nothing when none was created
-  // Held since the worker checked it: released only now that nothing reads it.
-  if (g_cabinetFile) {
-    CloseHandle(g_cabinetFile);
-    g_cabinetFile = NULL;
-  }
-  DeleteFileA(cabinetPath);
+  // Held since the worker checked it, and opened to be deleted with its
+  // last handle: closing it now that nothing reads it removes the cabinet.
+  CloseHandle(g_cabinetFile);
+  g_cabinetFile = NULL;
 }

@@ -29,7 +29,7 @@ extern HANDLE g_downloadThread;
 // hands it over is posted (g_cabinetPath, g_cabinetFile); read-only
 // afterwards. g_cabinetFile is the checked package, held open with read
 // sharing only until the install step has done with it, so that nobody
-// can change, replace or rename it in between.
+// can change, replace or rename it in between; closing it deletes it.
 extern char g_tempDir[kPathCapacity + 4];
 extern char g_cabinetPath[kPathCapacity];
 extern HANDLE g_cabinetFile;
