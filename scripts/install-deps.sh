@@ -4,19 +4,39 @@
 set -eu
 
 PKGS="cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest \
-      wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick gcab osslsigncode openssl \
-      python3 python3-pil python3-pefile procps fonts-liberation"
-
-missing=""
-for p in $PKGS; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" \
-        || missing="$missing $p"
-done
-[ -z "$missing" ] && exit 0
+      wine wine32:i386 wine64 wine32-preloader:i386 xvfb xauth x11-utils imagemagick gcab \
+      osslsigncode openssl python3 python3-pil python3-pefile procps fonts-liberation"
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO dpkg --add-architecture i386
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends $missing
+
+install_missing() {
+    missing=""
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" \
+            || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    $SUDO dpkg --add-architecture i386
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends $missing
+}
+
+install_missing $PKGS
+
+# Some kernels run no 32-bit Linux programs (ia32 emulation off), and the
+# 32-bit Wine loader is one. There qemu's user-mode emulator runs them,
+# registered with the kernel for i386 ELF files. (Wine's preloader, above,
+# keeps that fast: without it Wine probes its address space in tens of
+# thousands of small mappings, each slow under the emulator.)
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    install_missing qemu-user-static
+    [ -e /proc/sys/fs/binfmt_misc/register ] \
+        || $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    # Executables and shared objects; "F" opens the emulator at once, so
+    # that it serves every later process whatever its mount namespace.
+    printf '%s' ':zv-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+        | $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null
+    /usr/lib/wine/wine --version >/dev/null
+fi
