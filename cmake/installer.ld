@@ -35,7 +35,7 @@ SECTIONS
      the file. */
   .bss BLOCK(__section_alignment__) :
   {
-    *(.bss) *(COMMON)
+    *(.bss) *(SORT(.bss$*)) *(COMMON)
   }
   .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
   {

@@ -37,7 +37,12 @@ HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink) {
   if (!download || !deleteCacheEntry)
     return LastErrorAsHresult();
 
+  // Before: the file comes from the server, not from the cache. After,
+  // whatever the result: the platform downloads through the user's cache,
+  // and no copy of the package may stay there.
   deleteCacheEntry(url);
-  return download(NULL, url, path, kDownloadReserved,
-                  sink ? AsBindStatusCallback(&callback) : NULL);
+  const HRESULT result = download(NULL, url, path, kDownloadReserved,
+                                  sink ? AsBindStatusCallback(&callback) : NULL);
+  deleteCacheEntry(url);
+  return result;
 }

@@ -68,12 +68,14 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
     ShowStatusMessage(STATUS_TAG_NO_ADDRESS);
     return 0;
   }
-  if (!MakeUniqueTempName(g_tempDir, "ZVinsF", path)) {
+  if (!MakeUniqueTempName(g_workDir, "ZVinsF", path)) {
     ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)));
     return 0;
   }
   const HRESULT result = DownloadToFile(url, path, OnDownloadProgress);
   if (result != S_OK) {
+    // Nothing of a failed download is kept, not even in the work directory.
+    DeleteFileA(path);
     ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(result));
     return 0;
   }
@@ -85,8 +87,10 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
     return 0;
   g_cabinetFile = file;
   if (!PostMessageA(g_mainWnd, WM_DOWNLOAD_COMPLETE, 0, reinterpret_cast<LPARAM>(path))) {
-    CloseHandle(file);
-    g_cabinetFile = NULL;
+    // Unless the install step has taken it already.
+    file = TakeCabinetFile();
+    if (file)
+      CloseHandle(file);
     ShowStatusMessage(STATUS_TAG_POST);
   }
   return 0;

@@ -130,11 +130,15 @@ HANDLE OpenPackage(const char* path) {
 }
 
 bool IsCabinetFile(HANDLE file) {
-  char magic[4];
+  // The fixed part of the header, up to its flags and set fields.
+  BYTE header[36];
   DWORD read = 0;
   return SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 &&
-         ReadFile(file, magic, sizeof(magic), &read, NULL) && read == sizeof(magic) &&
-         magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
+         ReadFile(file, header, sizeof(header), &read, NULL) && read == sizeof(header) &&
+         header[0] == 'M' && header[1] == 'S' && header[2] == 'C' && header[3] == 'F' &&
+         // Neither a previous nor a next cabinet (flags 1 and 2): the other
+         // files of a set were never checked.
+         !(header[30] & 3);
 }
 
 bool MatchesPin(const BYTE* digest, const char* pins) {

@@ -8,7 +8,8 @@
 // last handle deletes it, so that no ending leaves the package behind, not
 // even the process being ended in the middle.
 HANDLE OpenPackage(const char* path);
-// true when `file` begins with a cabinet's "MSCF".
+// true when `file` begins with a cabinet's header ("MSCF") that names no
+// other cabinet: one of a set spanning several files is no package.
 bool IsCabinetFile(HANDLE file);
 // S_OK when the package held in `file` (found at `path`) may run: its
 // SHA-256 is `sha256Pin` unless that is empty, and, when

@@ -6,6 +6,7 @@
 #include "shell/text.h"
 
 char g_extractDir[kPathCapacity];
+HANDLE g_extractCabinet;
 
 namespace {
 
@@ -128,13 +129,21 @@ FNFREE(CabFree) {
   LocalFree(pv);
 }
 
-// FDI opens only the cabinet through here, and only reads it. Read access,
-// sharing read and delete, is what the held package admits (it is to be
-// deleted when closed): writers stay out while it is unpacked.
+// FDI opens only the cabinet through here, and only reads it: whatever the
+// name, it gets the held file object itself, never what a name leads to
+// now (Wine's ReOpenFile goes by name). The duplicate shares the held
+// handle's file position, which nothing else moves meanwhile; FDI reads
+// from where a fresh open starts.
 FNOPEN(CabOpen) {
-  HANDLE file = CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+  HANDLE file = NULL;
+  const HANDLE self = GetCurrentProcess();
+  if (!DuplicateHandle(self, g_extractCabinet, self, &file, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+      SetFilePointer(file, 0, NULL, FILE_BEGIN)) {
+    if (file)
+      CloseHandle(file);
+    return -1;
+  }
+  return reinterpret_cast<INT_PTR>(file);
 }
 
 FNREAD(CabRead) {
@@ -163,7 +172,9 @@ FNFDINOTIFY(CabinetNotify) {
       // -1 makes FDI abandon the whole extraction.
       if (!BuildExtractPath(pfdin->psz1, path))
         return -1;
-      EnsureParentDirectory(path);  // a failure shows as the create failing
+      // Directories only beneath the destination; a failure shows as the
+      // create failing.
+      EnsureParentDirectory(path, TextLength(g_extractDir));
       return CreateOutputFile(path);
     case fdintCLOSE_FILE_INFO:
       CabClose(pfdin->hf);
@@ -172,15 +183,20 @@ FNFDINOTIFY(CabinetNotify) {
         SetFileAttributesA(path, pfdin->attribs & kAppliedAttributes);
       }
       return TRUE;
+    case fdintNEXT_CABINET:
+      // Only the checked file is ever unpacked, never a continuation (the
+      // worker refuses a cabinet whose header names one).
+      return -1;
     default:
       return 0;
   }
 }
 
-bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath) {
-  if (TextLength(destinationDirectory) >= kPathCapacity || TextLength(cabinetPath) >= kPathCapacity)
+bool ExtractCabinet(const char* destinationDirectory, HANDLE cabinet) {
+  if (TextLength(destinationDirectory) >= kPathCapacity)
     return false;
   CopyText(g_extractDir, destinationDirectory);
+  g_extractCabinet = cabinet;
   FdiRoutines fdi;
   if (!LoadFdi(&fdi))
     return false;
@@ -190,34 +206,13 @@ bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath) {
   if (!context)
     return false;
 
-  INT_PTR file = CabOpen(const_cast<char*>(cabinetPath), 0, 0);
-  if (file == -1) {
-    fdi.destroy(context);
-    return false;
-  }
+  // No name: CabOpen hands FDI the held cabinet whatever it asks for.
+  char none[1] = "";
+  INT_PTR file = CabOpen(none, 0, 0);
   FDICABINETINFO info;
-  const BOOL isCabinet = fdi.isCabinet(context, file, &info);
-  CabClose(file);
-  if (!isCabinet) {
-    fdi.destroy(context);
-    return false;
-  }
-
-  // FDI takes the cabinet as a directory (with its trailing backslash) and
-  // a file name.
-  char name[kPathCapacity];
-  char directory[kPathCapacity];
-  const char* separator = FindLastChar(cabinetPath, '\\');
-  if (separator) {
-    CopyText(name, separator + 1);
-    CopyText(directory, cabinetPath, static_cast<unsigned>(separator - cabinetPath) + 2);
-  } else {
-    CopyText(name, cabinetPath);
-    directory[0] = 0;
-  }
-  if (!fdi.copy(context, name, directory, 0, CabinetNotify, NULL, NULL)) {
-    fdi.destroy(context);
-    return false;
-  }
-  return fdi.destroy(context) != FALSE;
+  const bool isCabinet = file != -1 && fdi.isCabinet(context, file, &info);
+  if (file != -1)
+    CabClose(file);
+  const bool copied = isCabinet && fdi.copy(context, none, none, 0, CabinetNotify, NULL, NULL);
+  return fdi.destroy(context) && copied;
 }

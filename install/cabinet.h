@@ -4,10 +4,14 @@
 #include <fdi.h>
 
 extern char g_extractDir[260];
+// The cabinet being unpacked, the only file FDI ever reads.
+extern HANDLE g_extractCabinet;
 
-// true when every file of `cabinetPath` has been extracted beneath
-// `destinationDirectory` and the decoder shut down cleanly.
-bool ExtractCabinet(const char* destinationDirectory, const char* cabinetPath);
+// true when every file of the cabinet open in `cabinet` has been extracted
+// beneath `destinationDirectory` (which exists) and the decoder shut down
+// cleanly. FDI reads that file object only; it never opens another
+// cabinet of a set.
+bool ExtractCabinet(const char* destinationDirectory, HANDLE cabinet);
 
 // g_extractDir + "\\" + `name` into `out` (260 bytes); false when `name`
 // could lead outside the destination (a ".." or dots-only component, a

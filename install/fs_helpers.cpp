@@ -12,12 +12,14 @@ bool IsDirectory(DWORD attributes) {
 }  // namespace
 
 bool JoinPath(const char* first, const char* second, char* out) {
-  const int length = TextLength(first);
+  int length = TextLength(first);
   if (length + 1 + TextLength(second) >= kPathCapacity)
     return false;
   CopyText(out, first);
-  out[length] = '\\';
-  CopyText(out + length + 1, second);
+  // A directory written with its trailing backslash gets no second one.
+  if (!length || first[length - 1] != '\\')
+    out[length++] = '\\';
+  CopyText(out + length, second);
   return true;
 }
 
@@ -29,7 +31,7 @@ const char* FindLastChar(const char* text, char character) {
   return NULL;
 }
 
-bool CreateDirectoryChain(const char* path) {
+bool CreateDirectoryChain(const char* path, int keep) {
   if (TextLength(path) >= kPathCapacity)
     return true;
   char buffer[kPathCapacity];
@@ -42,17 +44,21 @@ bool CreateDirectoryChain(const char* path) {
     const char c = *p;
     if (c != '\\' && c != 0)
       continue;
-    *p = 0;
-    if (buffer[0] && GetFileAttributesA(buffer) == INVALID_FILE_ATTRIBUTES &&
-        !CreateDirectoryA(buffer, NULL))
-      return true;
-    *p = c;
+    if (p - buffer > keep) {
+      *p = 0;
+      const DWORD attributes = GetFileAttributesA(buffer);
+      // A link on the way could lead the rest of the chain anywhere.
+      if (attributes == INVALID_FILE_ATTRIBUTES ? !CreateDirectoryA(buffer, NULL)
+                                                : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return true;
+      *p = c;
+    }
     if (!c)
       return false;
   }
 }
 
-BYTE EnsureParentDirectory(const char* filePath) {
+BYTE EnsureParentDirectory(const char* filePath, int keep) {
   const char* slash = FindLastChar(filePath, '/');
   const char* backslash = FindLastChar(filePath, '\\');
   const char* separator = slash > backslash ? slash : backslash;
@@ -65,25 +71,32 @@ BYTE EnsureParentDirectory(const char* filePath) {
   CopyText(directory, filePath, length + 1);
   const DWORD attributes = GetFileAttributesA(directory);
   if (attributes == INVALID_FILE_ATTRIBUTES)
-    return CreateDirectoryChain(directory) ? 1 : 0;
+    return length > keep && !CreateDirectoryChain(directory, keep) ? 0 : 1;
   return IsDirectory(attributes) ? 0 : 1;
 }
 
 bool MakeUniqueTempName(const char* directory, const char* prefix, char* out) {
+  char base[kPathCapacity];
   char name[1024];  // wsprintfA never writes more
-  do {
-    wsprintfA(name, "%s%s%d", directory, prefix, static_cast<int>(GetTickCount()));
-    if (TextLength(name) >= kPathCapacity) {
-      out[0] = 0;
-      return false;
-    }
-  } while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES);
-  CopyText(out, name);
-  return true;
+  if (JoinPath(directory, prefix, base)) {
+    do {
+      wsprintfA(name, "%s%d", base, static_cast<int>(GetTickCount()));
+      if (TextLength(name) >= kPathCapacity)
+        break;
+      if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) {
+        CopyText(out, name);
+        return true;
+      }
+    } while (true);
+  }
+  out[0] = 0;
+  return false;
 }
 
 int DeleteTree(const char* directory, bool recurse) {
-  if (!IsDirectory(GetFileAttributesA(directory)))
+  // A root that is a link is left alone with all it leads to.
+  const DWORD attributes = GetFileAttributesA(directory);
+  if (!IsDirectory(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return 0;
   char pattern[kPathCapacity];
   if (!JoinPath(directory, "*", pattern))

@@ -25,10 +25,15 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   return 0;
 }
 
-void InstallFromCabinet(const char* cabinetPath) {
+void InstallFromCabinet() {
+  // Only a package the worker checked and still holds, and only once: the
+  // message alone proves nothing.
+  HANDLE cabinet = TakeCabinetFile();
+  if (!cabinet)
+    return;
   char directory[kPathCapacity];
-  if (!CreatePrivateDirectory(g_tempDir, "ZVinsD", directory) ||
-      !ExtractCabinet(directory, cabinetPath)) {
+  HANDLE held = CreatePrivateDirectory(g_workDir, "ZVinsD", directory);
+  if (!held || !ExtractCabinet(directory, cabinet)) {
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   } else {
     char commandLine[2 * kPathCapacity];
@@ -42,9 +47,9 @@ void InstallFromCabinet(const char* cabinetPath) {
       g_setupDone = 1;
     }
   }
-  DeleteTree(directory, true);  // nothing when none was created
+  if (held)
+    DeleteHeldDirectory(directory, held);
   // Held since the worker checked it, and opened to be deleted with its
   // last handle: closing it now that nothing reads it removes the cabinet.
-  CloseHandle(g_cabinetFile);
-  g_cabinetFile = NULL;
+  CloseHandle(cabinet);
 }

@@ -3,11 +3,12 @@
 #pragma once
 #include <windows.h>
 
-// Extracts the cabinet (held open in g_cabinetFile) into a fresh private
-// directory, runs its Setup.exe /install there, waits, and deletes the
-// directory and the cabinet whatever happened. Sets g_setupDone and
-// g_setupExitCode when the setup ran.
-void InstallFromCabinet(const char* cabinetPath);
+// Extracts the checked cabinet held open in g_cabinetFile into a fresh
+// private directory in the work directory, runs its Setup.exe /install
+// there, waits, and deletes the directory and the cabinet whatever
+// happened. Sets g_setupDone and g_setupExitCode when the setup ran. Does
+// nothing when no checked package is held (any more).
+void InstallFromCabinet();
 
 // Starts `commandLine` in `workingDirectory`, hides the window while it runs
 // and waits for it. Returns 0 with the program's exit code in `*exitCode`,

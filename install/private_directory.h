@@ -1,7 +1,7 @@
-// The extraction directory, created so that only the elevated installer
-// can change what it holds: a non-elevated process of the same user, who
-// may write anywhere in the temporary directory, must not replace
-// Setup.exe or plant a DLL beside it while it runs.
+// The installer's directories: created so that only the elevated installer
+// can change what they hold, and held open so that nobody can rename or
+// delete them (and so redirect what is written or run inside) while the
+// installer works in them.
 #pragma once
 #include <windows.h>
 
@@ -12,8 +12,14 @@ extern const char kPrivateDirectorySddl[];
 // A new security descriptor built from kPrivateDirectorySddl, to be freed
 // with LocalFree; NULL on failure.
 PSECURITY_DESCRIPTOR NewPrivateDirectorySecurity();
-// Creates `directory` + `prefix` + tick count with that descriptor into
-// `out` (kPathCapacity bytes). A name that exists, whatever it is, is
-// never used: the next free one is taken. false when nothing could be
-// created.
-bool CreatePrivateDirectory(const char* directory, const char* prefix, char* out);
+// Creates `parent` + `prefix` + tick count (as MakeUniqueTempName) with
+// that descriptor, its path in `out` (kPathCapacity bytes). A name that
+// exists, whatever it is, is never used: the next free one is taken. The
+// directory is opened without delete sharing and checked, through that
+// handle, to be a directory and no link. Returns the handle, which keeps
+// it from being renamed or deleted until DeleteHeldDirectory; NULL with
+// the last error set when nothing could be created and held.
+HANDLE CreatePrivateDirectory(const char* parent, const char* prefix, char* out);
+// Deletes what `directory`, held by `held`, contains, lets go of it and
+// removes it.
+void DeleteHeldDirectory(const char* directory, HANDLE held);

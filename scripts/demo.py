@@ -72,6 +72,7 @@ class Watcher:
         self.last = None
         self.started = time.monotonic()
         self.states = []
+        self.work_dirs = set()  # where the installer was seen working
 
     def grab(self, info):
         """A screenshot of the whole window; the client area within it."""
@@ -115,6 +116,7 @@ class Watcher:
         return "other"
 
     def step(self):
+        self.work_dirs.update(self.run.work_dirs())
         info = self.run.info()
         state = self.classify(info)
         if state != self.last:
@@ -224,9 +226,15 @@ def main():
             # Setup.exe runs only once the signature and the signer pin
             # have been verified.
             print("signature verified by the installer (WinVerifyTrust, signer pin matched)")
-        left = run.temp_entries()
-        print("temporary directory %s: %s" % (session.win_path(run.temp),
-                                              ", ".join(left) if left else "empty"))
+        for work in sorted(watcher.work_dirs):
+            print("worked in C:\\windows\\%s\\%s: %s" % (
+                work.parent.name, work.name, "still there" if work.exists() else "removed"))
+        user_temp = sorted(p.name for p in run.temp.iterdir())
+        print("user's temporary directory %s: %s" % (session.win_path(run.temp),
+                                                     ", ".join(user_temp) or "untouched, empty"))
+        left = run.leftovers()
+        cached = [name for name in left if name.startswith("setupZVViewer")]
+        print("user's Internet cache: %s" % (", ".join(cached) or "no copy of the package"))
         if installed.is_dir():
             for item in sorted(installed.iterdir()):
                 print("installed: C:\\Program Files\\Zelvio Viewer\\%s (%d bytes)"

@@ -1,6 +1,7 @@
 // The program's entry point: no language run-time start-up runs before it.
 #include <objbase.h>
 
+#include "install/work_directory.h"
 #include "shell/main_window.h"
 #include "shell/state.h"
 #include "shell/system_library.h"
@@ -26,6 +27,8 @@ extern "C" int RunInstaller() {
     DispatchMessageA(&msg);
   }
   const UINT exitCode = g_setupDone ? g_setupExitCode : static_cast<UINT>(msg.wParam);
+  // Every ending leaves nothing behind, a download cut short included.
+  RemoveWorkDirectory();
   CoUninitialize();
   // Also ends the download worker if it still runs.
   TerminateProcess(GetCurrentProcess(), exitCode);

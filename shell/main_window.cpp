@@ -2,6 +2,7 @@
 
 #include "download/download_worker.h"
 #include "install/install_step.h"
+#include "install/work_directory.h"
 #include "progress/paint.h"
 #include "shell/state.h"
 #include "shell/status.h"
@@ -53,11 +54,9 @@ namespace {
 
 void OnCreate(HWND hwnd) {
   g_mainWnd = hwnd;
-  const DWORD length = GetTempPathA(kPathCapacity, g_tempDir);
-  if (length == 0 || length >= static_cast<DWORD>(kPathCapacity)) {
-    // A longer path is not written at all: the result is its size.
-    g_tempDir[0] = 0;
-    ShowStatusError(STATUS_TAG_TEMP_DIR, length ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+  const DWORD error = CreateWorkDirectory();
+  if (error) {
+    ShowStatusError(STATUS_TAG_TEMP_DIR, error);
     return;
   }
   g_downloadThread = CreateThread(NULL, 0, DownloadThreadProc, g_cabinetPath, 0, NULL);
@@ -94,7 +93,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return 0;
     }
     case WM_DOWNLOAD_COMPLETE:
-      InstallFromCabinet(reinterpret_cast<const char*>(lParam));
+      InstallFromCabinet();
       return 0;
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);

@@ -15,6 +15,8 @@ HINSTANCE g_instance;
 HANDLE g_downloadThread;
 
 char g_tempDir[kPathCapacity + 4];
+char g_workDir[kPathCapacity];
+HANDLE g_workDirHandle;
 char g_cabinetPath[kPathCapacity];
 HANDLE g_cabinetFile;
 HWND g_mainWnd;
@@ -25,4 +27,8 @@ void LockStatus() {
 
 void UnlockStatus() {
   ReleaseSRWLockExclusive(&g_statusLock);
+}
+
+HANDLE TakeCabinetFile() {
+  return InterlockedExchangePointer(&g_cabinetFile, NULL);
 }

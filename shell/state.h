@@ -3,7 +3,8 @@
 #pragma once
 #include <windows.h>
 
-// Posted by the download worker; lParam is the narrow path of the cabinet.
+// Posted by the download worker once it holds the checked package in
+// g_cabinetFile. Its parameters are not used: anyone may post it.
 const UINT WM_DOWNLOAD_COMPLETE = WM_APP + 0x42;
 
 const int kStatusTextCapacity = 4096;  // UTF-16 code units, NUL included
@@ -25,12 +26,18 @@ extern DWORD g_setupExitCode;
 extern HINSTANCE g_instance;
 extern HANDLE g_downloadThread;
 
-// Written before the worker starts (g_tempDir) or before the message that
-// hands it over is posted (g_cabinetPath, g_cabinetFile); read-only
-// afterwards. g_cabinetFile is the checked package, held open with read
-// sharing only until the install step has done with it, so that nobody
-// can change, replace or rename it in between; closing it deletes it.
+// Written before the worker starts (g_tempDir, g_workDir, g_workDirHandle)
+// or before the message that hands it over is posted (g_cabinetPath,
+// g_cabinetFile). g_tempDir is the system temporary directory the work
+// directory g_workDir was made in; the first ends in a backslash. The work
+// directory holds all the installer writes and is held open by
+// g_workDirHandle until the end. g_cabinetFile is the checked package,
+// held open with read sharing only until the install step has done with
+// it, so that nobody can change, replace or rename it in between; closing
+// it deletes it.
 extern char g_tempDir[kPathCapacity + 4];
+extern char g_workDir[kPathCapacity];
+extern HANDLE g_workDirHandle;
 extern char g_cabinetPath[kPathCapacity];
 extern HANDLE g_cabinetFile;
 extern HWND g_mainWnd;
@@ -38,3 +45,6 @@ extern HWND g_mainWnd;
 // Out of line: one place names the lock, not every caller.
 void LockStatus();
 void UnlockStatus();
+// The held package, taken so that nobody else can: at most one caller,
+// on either thread, gets the handle (and must close it); NULL for the rest.
+HANDLE TakeCabinetFile();

@@ -1,7 +1,8 @@
-"""DeleteTree never walks through a directory link. Windows programs under
-Wine cannot make one, but a Unix symbolic link shows through Wine as a
-directory reparse point (attributes 0x410), so the tree is prepared from
-here and the installer's DeleteTree is run on it by zvtool."""
+"""DeleteTree never walks through a directory link, not even one given as
+its root. Windows programs under Wine cannot make one, but a Unix symbolic
+link shows through Wine as a directory reparse point (attributes 0x410), so
+the tree is prepared from here and the installer's DeleteTree is run on it
+by zvtool."""
 import os
 import shutil
 import unittest
@@ -39,6 +40,23 @@ class DeleteTreeLinkTest(unittest.TestCase):
                 path = os.path.join(folder, name)
                 if os.path.islink(path):
                     self.assertEqual(str(target), os.path.realpath(path))
+        shutil.rmtree(base)
+
+    def test_root_that_is_a_link_is_left_alone(self):
+        # What an elevated clean-up would meet if a directory it made had
+        # been swapped for a link to somewhere else.
+        base = work_dir(self.id())
+        shutil.rmtree(base, ignore_errors=True)
+        target = base / "target"
+        (target / "deeper").mkdir(parents=True)
+        (target / "keep.txt").write_text("k")
+        (target / "deeper" / "keep2.txt").write_text("k2")
+        os.symlink(target, base / "link")
+
+        self.assertEqual("0", tool("deltree", win_path(base) + "\\link"))
+
+        self.assertEqual("k", (target / "keep.txt").read_text())
+        self.assertEqual("k2", (target / "deeper" / "keep2.txt").read_text())
         shutil.rmtree(base)
 
 

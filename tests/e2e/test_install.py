@@ -10,7 +10,7 @@ from pathlib import Path
 
 from zvtest import cabinets
 from zvtest.installing import SETUP, InstallingTest, read_record
-from zvtest.session import win_path
+from zvtest.session import CLASS_NAME, tool
 
 
 def tree(root):
@@ -31,33 +31,37 @@ class InstallTest(InstallingTest):
         expected = {name.replace("\\", "/"): data for name, data in files.items()}
         expected.update({"payload": None, "payload/deep": None})
         package = cabinets.mszip(files)
-        # A space in the temporary directory's name must not split the
-        # command line (".\Temp Files\..." would start .\Temp.exe).
-        with self.installing(package, {"ZV_SETUP_SLEEP": "2000"}, seconds=1.5,
-                             temp_name="Temp Files") as run:
+        with self.installing(package, {"ZV_SETUP_SLEEP": "2000"}, seconds=1.5) as run:
             # Watch the window until the process ends; while Setup runs (the
-            # window hidden) the unpacked directory must hold the package.
+            # window hidden) the unpacked directory must hold the package,
+            # in the work directory beside the package alone.
             seen, unpacked = [], None
             while not run.exited():
                 info = run.info()
                 if info is not None and (not seen or seen[-1] != info["visible"]):
                     seen.append(info["visible"])
                 if info is not None and not info["visible"] and unpacked is None:
-                    unpacked = [p for p in run.temp.iterdir() if p.name.startswith("ZVinsD")]
-                    self.assertEqual(1, len(unpacked), run.temp_entries())
-                    self.assertEqual(expected, tree(unpacked[0]))
+                    work = run.work_dirs()
+                    self.assertEqual(1, len(work), work)
+                    inside = sorted(p.name[:6] for p in work[0].iterdir())
+                    self.assertEqual(["ZVinsD", "ZVinsF"], inside)
+                    unpacked = next(work[0].glob("ZVinsD*"))
+                    self.assertEqual(expected, tree(unpacked))
+                    # Nothing of the run's in the user's temporary directory.
+                    self.assertEqual([], sorted(run.temp.iterdir()))
                 time.sleep(0.05)
             self.assertEqual(0, run.wait_exit())
         self.assertEqual([1, 0], seen, "visible, then hidden for good")
         self.assertIsNotNone(unpacked, "Setup never seen running")
 
-        directory = win_path(run.temp) + "\\" + unpacked[0].name
+        directory = "C:\\windows\\temp\\%s\\%s" % (unpacked.parent.name, unpacked.name)
         seen_by_setup = read_record(run.record)
-        self.assertEqual('"%s\\Setup.exe" /install' % directory, seen_by_setup["cmdline"])
-        self.assertEqual(directory, seen_by_setup["cwd"])
+        self.assertEqual(('"%s\\Setup.exe" /install' % directory).lower(),
+                         seen_by_setup["cmdline"].lower())
+        self.assertEqual(directory.lower(), seen_by_setup["cwd"].lower())
         self.assertEqual("1", seen_by_setup["installer_window"])
         self.assertEqual("0", seen_by_setup["installer_visible"])
-        self.assertEqual([], run.temp_entries())
+        self.assertEqual([], run.leftovers())
 
     def test_installer_ends_with_setups_exit_code(self):
         # Read-only, hidden and system files must not survive the clean-up.
@@ -71,12 +75,31 @@ class InstallTest(InstallingTest):
                     package, {"ZV_SETUP_EXIT": str(code)}) as run:
                 self.assertEqual(code, run.wait_exit())
                 self.assertTrue(run.record.exists(), "Setup never ran")
-                self.assertEqual([], run.temp_entries())
+                self.assertEqual([], run.leftovers())
 
     def test_package_without_setup_shows_l_and_leaves_nothing(self):
         package = cabinets.mszip({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})
         with self.installing(package) as run:
             self.assert_refused(run, "l:0x00000002")
+
+    def test_forged_completion_message_changes_nothing(self):
+        # Another process of the user posts the message that hands over the
+        # package, with any parameter, while the error display shows: the
+        # package is gone, so nothing is unpacked again.
+        package = cabinets.mszip({"readme.txt": b"no setup here"})
+        with self.installing(package) as run:
+            self.wait_error_display(run, "l:0x00000002")
+            work = run.work_dirs()
+            self.assertEqual(1, len(work))
+            for lparam in ("0", "0x%x" % 0x7F000000, "0x10000"):
+                self.assertEqual("posted", tool("post", CLASS_NAME, "0x8042", lparam))
+            time.sleep(1.0)
+            self.assertFalse(run.exited())
+            self.assertEqual([], sorted(p.name for p in work[0].iterdir()))
+            self.wait_error_display(run, "l:0x00000002")
+            run.close()
+            self.assertEqual(1603, run.wait_exit())
+        self.assertEqual([], run.leftovers())
 
     def test_broken_packages_show_hash_and_leave_nothing(self):
         # Signed as they are, broken: the signature vouches for the maker,

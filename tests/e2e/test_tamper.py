@@ -1,14 +1,17 @@
-"""A same-user process that overwrites the downloaded package right after
-the download never gets its own Setup.exe run: from its check until Setup
-has run, the installer holds the file against writing, renaming and
-deletion."""
+"""A same-user process never gets its own Setup.exe run: not by overwriting
+the downloaded package right after the download (from its check until
+Setup has run, the installer holds the file against writing, renaming and
+deletion), nor by moving the unpacked directory away and putting its own
+in its place (the installer holds its directories against renaming)."""
 import subprocess
 import time
 import unittest
 
 from zvtest import cabinets, env
-from zvtest.installing import SETUP, InstallingTest
+from zvtest.installing import SETUP, InstallingTest, read_record
 from zvtest.session import TOOLS, win_path, work_dir
+
+SYSTEM_TEMP = "C:\\windows\\temp"
 
 
 def names_under(directory):
@@ -28,12 +31,12 @@ class TamperTest(InstallingTest):
         side = work_dir(self.id() + "-attacker")  # installing() empties the run's own
         side.mkdir(parents=True, exist_ok=True)
         (side / "attacker.cab").write_bytes(bad)
-        temp = work_dir(self.id()) / "temp"  # where installing() points the installer
         # Swapping before the check only gets the package refused (Wine's
         # urlmon lets go of the file before the installer opens it), so the
         # attacker waits for the unpacking directory: the check has passed.
+        # (Wine enforces no descriptor: the work directory is open to it.)
         attacker = subprocess.Popen(
-            ["wine", str(TOOLS / "zvtool.exe"), "tamper", win_path(temp), "ZVinsF",
+            ["wine", str(TOOLS / "zvtool.exe"), "tamper", SYSTEM_TEMP + "\\ZVinsW*", "ZVinsF",
              str(len(good)), win_path(side / "attacker.cab"), "20", "ZVinsD"],
             env=env.wine_environ(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL, text=True)
@@ -43,7 +46,7 @@ class TamperTest(InstallingTest):
                 # Setup lingers: what it was unpacked with is seen meanwhile.
                 unpacked, deadline = set(), time.monotonic() + 20
                 while not run.exited() and time.monotonic() < deadline:
-                    for directory in run.temp.glob("ZVinsD*"):
+                    for directory in [d for w in run.work_dirs() for d in w.glob("ZVinsD*")]:
                         unpacked |= names_under(directory)
                     if attacker.poll() is not None:  # the installer is done with the package
                         deadline = min(deadline, time.monotonic() + 5)
@@ -63,10 +66,41 @@ class TamperTest(InstallingTest):
         self.assertGreater(int(fields["refused"]), 0, counts)
         self.assertEqual("0", fields["replaced"], "the attacker changed the held package")
         # What the attacker wrote once the installer had let go is its own.
-        for leftover in run.temp.iterdir():
+        for leftover in [p for w in run.work_dirs() for p in w.iterdir()]:
             if leftover.is_file() and leftover.read_bytes() == bad:
                 leftover.unlink()
-        self.assertEqual([], run.temp_entries())
+        for work in run.work_dirs():
+            work.rmdir()
+        self.assertEqual([], run.leftovers())
+
+    def test_moving_the_unpacked_directory_away_never_runs_the_attackers_setup(self):
+        # The attacker waits for Setup.exe in any unpacking directory, in
+        # the user's temporary directory or the system's, and tries to put
+        # a directory of its own in that one's place.
+        package = cabinets.mszip({"Setup.exe": SETUP, "good.txt": b"the maker's"})
+        attacker = None
+        with self.installing(package, {"ZV_SETUP_SLEEP": "1500"}) as run:
+            attacker = subprocess.Popen(
+                ["wine", str(TOOLS / "zvtool.exe"), "swapdir", win_path(TOOLS / "zvtool.exe"),
+                 "30", win_path(run.temp), SYSTEM_TEMP],
+                env=env.wine_environ(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                stderr=subprocess.DEVNULL, text=True)
+            try:
+                self.assertEqual("watching", attacker.stdout.readline().strip())
+                self.assertEqual(0, run.wait_exit(timeout=60))
+                counts = attacker.communicate(timeout=40)[0].strip().splitlines()[-1]
+            finally:
+                if attacker.poll() is None:
+                    attacker.kill()
+                    attacker.wait()
+        print("\n  attacker: %s" % counts, end=" ")
+        fields = dict(pair.split("=") for pair in counts.split())
+        self.assertGreater(int(fields["seen"]), 0, "the attacker never saw Setup.exe")
+        self.assertEqual("0", fields["moved"], "the attacker moved the unpacked directory")
+        self.assertEqual("32", fields["error"])  # ERROR_SHARING_VIOLATION
+        # The genuine Setup ran, in the directory it was unpacked in.
+        self.assertIn("\\ZVinsD", read_record(run.record)["cwd"])
+        self.assertEqual([], run.leftovers())
 
 
 if __name__ == "__main__":

@@ -33,7 +33,7 @@ class TrustTest(InstallingTest):
     def assert_installed(self, run):
         self.assertEqual(0, run.wait_exit())
         self.assertIn("/install", read_record(run.record)["cmdline"])
-        self.assertEqual([], run.temp_entries())
+        self.assertEqual([], run.leftovers())
 
     def test_refused_packages_never_run_and_are_deleted(self):
         cases = [

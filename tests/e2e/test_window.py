@@ -6,7 +6,8 @@ import unittest
 
 from zvtest import env
 from zvtest.server import PATH32, PATH64, PackageServer
-from zvtest.session import InstallerRun, colour_share, work_dir
+from zvtest.painted import differing_pixels
+from zvtest.session import InstallerRun, colour_share, system_temps, work_dir
 
 INSTALLERS = env.BUILD / "tests" / "installers"
 BLACK, YELLOW, RED = (0, 0, 0), (255, 255, 0), (255, 0, 0)
@@ -56,15 +57,27 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(1603, run.wait_exit())  # ERROR_INSTALL_FAILURE
 
     def test_unusable_temporary_directory_shows_t_from_the_start(self):
-        # Longer than the 260 bytes the installer offers the system.
-        long_temp = work_dir(self.id()).parent / ("t" * 120) / ("u" * 120) / ("v" * 40)
-        long_temp.mkdir(parents=True, exist_ok=True)
-        run = self.run_installer("zv_t_both.exe", temp_dir=long_temp)
-        info = run.wait_window()
-        shot, rect = run.client_shot(info, "temp-error")
-        self.assertGreater(colour_share(shot.region(*rect), RED), 0.85)
-        run.close()
-        self.assertEqual(1603, run.wait_exit())
+        # No SystemTemp, and a file where the system's Temp directory
+        # belongs: the installer has nowhere of its own to work, and never
+        # falls back to the user's temporary directory.
+        temp = system_temps("win32")[0]
+        away = temp.with_name("temp.away")
+        temp.rename(away)
+        try:
+            temp.write_text("not a directory")
+            with PackageServer({PATH32: b"x", PATH64: b"x"}) as server:
+                run = self.run_installer("zv_t_both.exe")
+                info = run.wait_window()
+                time.sleep(0.3)
+                shot, rect = run.client_shot(info, "temp-error")
+                self.assertEqual(0, differing_pixels(run, shot, rect, "t:0x00000003"))
+                run.close()
+                self.assertEqual(1603, run.wait_exit())
+                self.assertEqual([], server.requests)
+        finally:
+            temp.unlink()
+            away.rename(temp)
+        self.assertEqual([], sorted(run.temp.iterdir()))
 
 
 if __name__ == "__main__":

@@ -1,11 +1,12 @@
 // Test helper run under Wine beside the installer: starts a program and
 // records its full 32-bit exit code (wine's own status keeps only the low
 // byte), reports the installer window as a user would see it, and closes
-// it the way the close box does. It also paints reference pictures with
-// the installer's own painter, runs its DeleteTree, loads a DLL the way a
-// careless program would, trusts a root certificate machine-wide, makes
-// a bare urlmon download, runs the installer's signature check on a file,
-// and plays a same-user attacker who swaps the downloaded package.
+// it the way the close box does, or posts it a message. It also paints
+// reference pictures with the installer's own painter, runs its
+// DeleteTree, loads a DLL the way a careless program would, trusts a root
+// certificate machine-wide, makes a bare urlmon download, runs the
+// installer's signature check on a file, and plays a same-user attacker
+// who swaps the downloaded package or the directory it is unpacked in.
 #include <windows.h>
 #include <urlmon.h>
 #include <wincrypt.h>
@@ -86,6 +87,19 @@ int Info(const char* className) {
          GetWindowLongA(hwnd, GWL_EXSTYLE), window.left, window.top, window.right - window.left,
          window.bottom - window.top, origin.x, origin.y, client.right, client.bottom,
          GetClassLongA(hwnd, GCL_STYLE), pid, realClass, title);
+  return 0;
+}
+
+// A message someone else posts to the installer window, as any process
+// of the user may (Windows' UIPI stops that for an elevated window; Wine
+// does not).
+int Post(const char* className, UINT message, LPARAM lParam) {
+  HWND hwnd = FindWindowA(className, NULL);
+  if (!hwnd || !PostMessageA(hwnd, message, 0, lParam)) {
+    printf("none\n");
+    return 1;
+  }
+  printf("posted\n");
   return 0;
 }
 
@@ -262,8 +276,31 @@ int Verify(const char* path) {
 // after it started (a deletion that falls between its own delete and
 // re-create goes unnoticed). Run on the Windows side, so that Wine's
 // share-mode checks apply as they would to a real attacker.
-int Tamper(const char* dir, const char* prefix, DWORD size, const char* cabFile, DWORD seconds,
-           const char* waitFor) {
+// The first directory matching `pattern` (a path whose last part may hold
+// wildcards), as a full path in `out`.
+bool FindDirectory(const char* pattern, char* out) {
+  char parent[MAX_PATH];
+  snprintf(parent, sizeof(parent), "%s", pattern);
+  char* slash = strrchr(parent, '\\');
+  if (!slash)
+    return false;
+  *slash = 0;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA(pattern, &entry);
+  if (find == INVALID_HANDLE_VALUE)
+    return false;
+  bool found = false;
+  do {
+    found = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != '.';
+  } while (!found && FindNextFileA(find, &entry));
+  FindClose(find);
+  if (found)
+    snprintf(out, MAX_PATH, "%s\\%s", parent, entry.cFileName);
+  return found;
+}
+
+int Tamper(const char* dirPattern, const char* prefix, DWORD size, const char* cabFile,
+           DWORD seconds, const char* waitFor) {
   HANDLE source = CreateFileA(cabFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   const DWORD cabSize = source == INVALID_HANDLE_VALUE ? 0 : GetFileSize(source, NULL);
   char* cab = cabSize && cabSize != INVALID_FILE_SIZE ? static_cast<char*>(malloc(cabSize)) : NULL;
@@ -276,12 +313,9 @@ int Tamper(const char* dir, const char* prefix, DWORD size, const char* cabFile,
     fprintf(stderr, "cannot read %s\n", cabFile);
     return 2;
   }
-  char pattern[MAX_PATH], trigger[MAX_PATH], waitEntry[MAX_PATH], spare[MAX_PATH];
+  char dir[MAX_PATH] = "";
+  char pattern[MAX_PATH], trigger[MAX_PATH], waitEntry[MAX_PATH], spare[MAX_PATH] = "";
   char target[MAX_PATH] = "";
-  snprintf(pattern, sizeof(pattern), "%s\\%s*", dir, prefix);
-  snprintf(trigger, sizeof(trigger), "%s\\%s*", dir, waitFor ? waitFor : "");
-  // Renamed over the target; outside PREFIX*, and removed on the way out.
-  snprintf(spare, sizeof(spare), "%s\\zvtamper%lu.tmp", dir, GetCurrentProcessId());
   bool armed = !waitFor;
   int seen = 0, replaced = 0, late = 0, refused = 0;
   // How often each reason for a refusal came back, e.g. 32 (sharing violation).
@@ -310,6 +344,18 @@ int Tamper(const char* dir, const char* prefix, DWORD size, const char* cabFile,
   fflush(stdout);
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < seconds * 1000) {
+    // DIR may name the installer's work directory by a pattern: its name
+    // is known only once it exists.
+    if (!dir[0]) {
+      if (strchr(dirPattern, '*') ? FindDirectory(dirPattern, dir)
+                                  : snprintf(dir, sizeof(dir), "%s", dirPattern) > 0) {
+        snprintf(pattern, sizeof(pattern), "%s\\%s*", dir, prefix);
+        snprintf(trigger, sizeof(trigger), "%s\\%s*", dir, waitFor ? waitFor : "");
+        // Renamed over the target; outside PREFIX*, removed on the way out.
+        snprintf(spare, sizeof(spare), "%s\\zvtamper%lu.tmp", dir, GetCurrentProcessId());
+      }
+      continue;
+    }
     if (!target[0]) {
       seen += FindEntry(dir, pattern, size, target);
       continue;
@@ -337,13 +383,66 @@ int Tamper(const char* dir, const char* prefix, DWORD size, const char* cabFile,
     else
       count(false);
   }
-  DeleteFileA(spare);
+  if (spare[0])
+    DeleteFileA(spare);
   free(cab);
   printf("seen=%d armed=%d replaced=%d late=%d refused=%d errors=", seen, armed ? 1 : 0, replaced,
          late, refused);
   for (int i = 0; i < kReasons && reasonCounts[i]; ++i)
     printf("%s%lu:%lu", i ? "," : "", reasons[i], reasonCounts[i]);
   printf("\n");
+  return 0;
+}
+
+// An unpacking directory ZVinsD* holding Setup.exe, directly in `root` or
+// in an installer work directory ZVinsW* there, as a full path in `out`.
+bool FindUnpacked(const char* root, char* out) {
+  char pattern[MAX_PATH], work[MAX_PATH], setup[MAX_PATH];
+  snprintf(pattern, sizeof(pattern), "%s\\ZVinsD*", root);
+  if (!FindDirectory(pattern, out)) {
+    snprintf(pattern, sizeof(pattern), "%s\\ZVinsW*", root);
+    if (!FindDirectory(pattern, work))
+      return false;
+    snprintf(pattern, sizeof(pattern), "%s\\ZVinsD*", work);
+    if (!FindDirectory(pattern, out))
+      return false;
+  }
+  snprintf(setup, sizeof(setup), "%s\\Setup.exe", out);
+  return Exists(setup);
+}
+
+// A non-elevated process of the same user that waits for Setup.exe in an
+// unpacking directory under any of `roots`, moves that directory away and
+// puts its own in its place, with SETUP as its Setup.exe. It stops once it
+// has, once the directory it saw is gone (the installer is done), or after
+// `seconds`.
+int SwapDirectory(const char* setupFile, DWORD seconds, int rootCount, char** roots) {
+  printf("watching\n");
+  fflush(stdout);
+  int seen = 0, moved = 0, refused = 0;
+  DWORD error = 0;
+  char found[MAX_PATH] = "", away[MAX_PATH], planted[MAX_PATH];
+  const DWORD start = GetTickCount();
+  while (!moved && GetTickCount() - start < seconds * 1000) {
+    if (seen && !Exists(found))
+      break;
+    for (int i = 0; i < rootCount && !moved; ++i) {
+      if (!FindUnpacked(roots[i], found))
+        continue;
+      ++seen;
+      snprintf(away, sizeof(away), "%s.moved", found);
+      if (!MoveFileA(found, away)) {
+        ++refused;
+        error = GetLastError();
+        continue;
+      }
+      ++moved;
+      CreateDirectoryA(found, NULL);
+      snprintf(planted, sizeof(planted), "%s\\Setup.exe", found);
+      CopyFileA(setupFile, planted, FALSE);
+    }
+  }
+  printf("seen=%d moved=%d refused=%d error=%lu\n", seen, moved, refused, error);
   return 0;
 }
 
@@ -368,6 +467,10 @@ int main(int argc, char** argv) {
     return Fetch(argv[2], argv[3]);
   if (argc == 3 && !strcmp(argv[1], "verify"))
     return Verify(argv[2]);
+  if (argc == 5 && !strcmp(argv[1], "post"))
+    return Post(argv[2], strtoul(argv[3], NULL, 0), strtoul(argv[4], NULL, 0));
+  if (argc >= 5 && !strcmp(argv[1], "swapdir"))
+    return SwapDirectory(argv[2], strtoul(argv[3], NULL, 10), argc - 4, argv + 4);
   if ((argc == 7 || argc == 8) && !strcmp(argv[1], "tamper"))
     return Tamper(argv[2], argv[3], strtoul(argv[4], NULL, 10), argv[5], strtoul(argv[6], NULL, 10),
                   argc == 8 ? argv[7] : NULL);
@@ -375,6 +478,7 @@ int main(int argc, char** argv) {
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
           "     | trustroot CERT.der | fetch URL FILE | verify FILE\n"
+          "     | post CLASS MESSAGE LPARAM | swapdir SETUP SECONDS ROOT...\n"
           "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");
   return 64;
 }

@@ -41,7 +41,8 @@ WORD DosTime(int hour, int minute, int second) {
   return static_cast<WORD>((hour << 11) | (minute << 5) | (second / 2));
 }
 
-std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums) {
+std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums,
+                         const std::string& nextCabinet) {
   std::string payload;
   std::string files;
   for (const CabEntry& entry : entries) {
@@ -74,7 +75,9 @@ std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums) {
     blocks.append(payload, start, size);
   }
 
-  const unsigned long headerSize = 36, folderSize = 8;
+  // A continuation is named by the cabinet's file name and its disk's.
+  const std::string next = nextCabinet.empty() ? "" : nextCabinet + '\0' + "disk 2" + '\0';
+  const unsigned long headerSize = 36 + next.size(), folderSize = 8;
   const unsigned long dataStart = headerSize + folderSize + files.size();
   std::string cabinet = "MSCF";
   Put32(&cabinet, 0);
@@ -86,9 +89,10 @@ std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums) {
   cabinet.push_back(1);
   Put16(&cabinet, 1);  // folders
   Put16(&cabinet, entries.size());
-  Put16(&cabinet, 0);  // flags: no reserve, no neighbouring cabinets
+  Put16(&cabinet, next.empty() ? 0 : 2);  // flags: no reserve; a next cabinet or none
   Put16(&cabinet, 0x5A56);  // set id
   Put16(&cabinet, 0);       // index in the set
+  cabinet += next;
   Put32(&cabinet, dataStart);
   Put16(&cabinet, blockCount);
   Put16(&cabinet, 0);  // stored, not compressed

@@ -19,8 +19,10 @@ WORD DosDate(int year, int month, int day);
 WORD DosTime(int hour, int minute, int second);
 
 // One uncompressed folder; data in 32 KB blocks, each with its checksum
-// unless `checksums` is false.
-std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums = true);
+// unless `checksums` is false. With `nextCabinet`, the header announces
+// that file as the set's next cabinet.
+std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums = true,
+                         const std::string& nextCabinet = "");
 
 bool WriteBytes(const std::string& path, const std::string& bytes);
 bool ReadBytes(const std::string& path, std::string* bytes);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cab_writer.h"
+#include "download/verify_package.h"
 #include "install/cabinet.h"
 #include "install/fs_helpers.h"
 
@@ -34,11 +35,18 @@ class CabinetExtraction : public ::testing::Test {
   void EmptyOut() {
     DeleteTree(out().c_str(), true);
     ASSERT_TRUE(CreateDirectoryA(out().c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryA(dest().c_str(), NULL));
   }
 
+  // Held as the installer holds the checked package (which goes with the
+  // handle), and unpacked through that handle.
   bool Extract(const std::string& cabinetBytes) {
     EXPECT_TRUE(WriteBytes(cabinet(), cabinetBytes));
-    return ExtractCabinet(dest().c_str(), cabinet().c_str());
+    HANDLE held = OpenPackage(cabinet().c_str());
+    EXPECT_NE(INVALID_HANDLE_VALUE, held);
+    const bool extracted = ExtractCabinet(dest().c_str(), held);
+    CloseHandle(held);
+    return extracted;
   }
 
   std::string Contents(const std::string& relative) {
@@ -219,6 +227,24 @@ TEST_F(CabinetExtraction, PathsUpTo259CharactersOnly) {
   EXPECT_EQ(Tree({longest}), ListTree(dest()));
 }
 
+// What FDI reads is the file object that was checked, whatever its name
+// leads to by the time of the unpacking.
+TEST_F(CabinetExtraction, ReadsTheHeldCabinetEvenWhenItsNameLeadsElsewhere) {
+  const std::string folder = scratch_ / "package";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+  ASSERT_TRUE(WriteBytes(folder + "\\in.cab", BuildCabinet({File("Setup.exe", "checked")})));
+  HANDLE held = OpenPackage((folder + "\\in.cab").c_str());
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  // The held file cannot be renamed, but the folder holding it can: a
+  // folder of the same name now holds another cabinet.
+  ASSERT_TRUE(MoveFileA(folder.c_str(), (scratch_ / "moved").c_str()));
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+  ASSERT_TRUE(WriteBytes(folder + "\\in.cab", BuildCabinet({File("Setup.exe", "swapped")})));
+  EXPECT_TRUE(ExtractCabinet(dest().c_str(), held));
+  CloseHandle(held);
+  EXPECT_EQ("checked", Contents("Setup.exe"));
+}
+
 TEST_F(CabinetExtraction, NotACabinetCreatesNothing) {
   const std::string notCabinets[] = {
       "",
@@ -230,7 +256,7 @@ TEST_F(CabinetExtraction, NotACabinetCreatesNothing) {
     SCOPED_TRACE(bytes.substr(0, 8));
     EmptyOut();
     EXPECT_FALSE(Extract(bytes));
-    EXPECT_EQ(Tree(), ListTree(out()));
+    EXPECT_EQ(Tree(), ListTree(dest()));
   }
 }
 

@@ -127,6 +127,24 @@ TEST_F(FsHelpers, EnsureParentDirectory) {
 
   // Directory part that cannot be created.
   EXPECT_EQ(1, EnsureParentDirectory(At("bad<name\\file.txt").c_str()));
+
+  // A kept root is never created, however much of the path is missing.
+  const int keep = static_cast<int>(At("gone").size());
+  EXPECT_EQ(1, EnsureParentDirectory(At("gone\\sub\\file.txt").c_str(), keep));
+  EXPECT_EQ(1, EnsureParentDirectory(At("gone\\file.txt").c_str(), keep));
+  EXPECT_FALSE(Exists(At("gone")));
+  ASSERT_TRUE(CreateDirectoryA(At("gone").c_str(), NULL));
+  EXPECT_EQ(0, EnsureParentDirectory(At("gone\\sub\\deep\\file.txt").c_str(), keep));
+  EXPECT_TRUE(IsDirectory(At("gone\\sub\\deep")));
+}
+
+TEST(JoinPath, OneBackslashBetweenTheParts) {
+  char out[kPathCapacity];
+  ASSERT_TRUE(JoinPath("C:\\dir", "name", out));
+  EXPECT_STREQ("C:\\dir\\name", out);
+  ASSERT_TRUE(JoinPath("C:\\dir\\", "*", out));
+  EXPECT_STREQ("C:\\dir\\*", out);
+  EXPECT_FALSE(JoinPath(std::string(250, 'x').c_str(), "123456789", out));
 }
 
 TEST_F(FsHelpers, MakeUniqueTempNameIsTheDirectoryPrefixAndTickCount) {
@@ -141,6 +159,9 @@ TEST_F(FsHelpers, MakeUniqueTempNameIsTheDirectoryPrefixAndTickCount) {
   EXPECT_LE(before, tick);
   EXPECT_GE(after, tick);
   EXPECT_FALSE(Exists(name));  // nothing is created
+  // A directory without its trailing backslash gets one.
+  ASSERT_TRUE(MakeUniqueTempName(root_.c_str(), "ZVinsF", out));
+  EXPECT_EQ(directory + "ZVinsF", std::string(out).substr(0, directory.size() + 6));
 }
 
 TEST_F(FsHelpers, MakeUniqueTempNameWaitsForAFreeTick) {

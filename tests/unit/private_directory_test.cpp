@@ -11,6 +11,7 @@
 
 #include "cab_writer.h"
 #include "install/private_directory.h"
+#include "install/work_directory.h"
 #include "shell/state.h"
 
 namespace {
@@ -65,7 +66,8 @@ TEST(CreatePrivateDirectory, NeverTakesOverANameThatExists) {
     planted.insert(name);
   }
   char created[kPathCapacity];
-  ASSERT_TRUE(CreatePrivateDirectory(parent.c_str(), "ZVinsD", created));
+  HANDLE held = CreatePrivateDirectory(parent.c_str(), "ZVinsD", created);
+  ASSERT_NE(nullptr, held);
   const std::string name = std::string(created).substr(parent.size());
   EXPECT_EQ(0u, planted.count(name)) << name;
   EXPECT_EQ(std::vector<std::string>(), ListTree(created));
@@ -74,13 +76,72 @@ TEST(CreatePrivateDirectory, NeverTakesOverANameThatExists) {
     const std::string file = (scratch / other) + (other.back() % 2 ? "\\Setup.exe" : "");
     EXPECT_TRUE(ReadBytes(file, &bytes) && bytes == "planted") << other;
   }
+  DeleteHeldDirectory(created, held);
+}
+
+// Held, the directory keeps its name and place: nobody can move it away
+// and put another in its place. It still serves as a directory, a child
+// process's current directory included, and goes when let go.
+TEST(CreatePrivateDirectory, HeldAgainstRenameAndDeletionUntilDeleted) {
+  ScratchDirectory scratch;
+  char created[kPathCapacity];
+  HANDLE held = CreatePrivateDirectory((scratch.path() + "\\").c_str(), "ZVinsW", created);
+  ASSERT_NE(nullptr, held);
+  const std::string directory = created;
+  EXPECT_FALSE(MoveFileA(created, (scratch / "moved").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_FALSE(RemoveDirectoryA(created));
+  ASSERT_TRUE(CreateDirectoryA((directory + "\\sub").c_str(), NULL));
+  ASSERT_TRUE(WriteBytes(directory + "\\sub\\Setup.exe", "inside"));
+  ASSERT_TRUE(WriteBytes(directory + "\\readme.txt", "inside"));
+
+  STARTUPINFOA startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  char commandLine[] = "cmd.exe /c cd > where.txt";
+  ASSERT_TRUE(CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, created,
+                             &startup, &process));
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  std::string where;
+  EXPECT_TRUE(ReadBytes(directory + "\\where.txt", &where));
+  EXPECT_EQ(directory + "\r\n", where);
+
+  DeleteHeldDirectory(created, held);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(directory.c_str()));
+  EXPECT_EQ(std::vector<std::string>(), ListTree(scratch.path()));
 }
 
 TEST(CreatePrivateDirectory, NameTooLongCreatesNothing) {
   const std::string parent = "C:\\" + std::string(250, 'x') + "\\";
   char created[kPathCapacity] = "stale";
-  EXPECT_FALSE(CreatePrivateDirectory(parent.c_str(), "ZVinsD", created));
+  EXPECT_EQ(nullptr, CreatePrivateDirectory(parent.c_str(), "ZVinsD", created));
   EXPECT_STREQ("", created);
+}
+
+// The work directory goes to the system's own temporary directory, never
+// the user's: SystemTemp where the system has one, else Temp.
+TEST(CreateWorkDirectory, InTheSystemTemporaryDirectoryHeldUntilRemoved) {
+  char windows[kPathCapacity];
+  ASSERT_NE(0u, GetSystemWindowsDirectoryA(windows, kPathCapacity));
+  const std::string systemTemp = std::string(windows) + "\\SystemTemp";
+  ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(systemTemp.c_str()))
+      << "this prefix has a SystemTemp of its own";
+  for (const std::string expected : {std::string(windows) + "\\Temp\\", systemTemp + "\\"}) {
+    SCOPED_TRACE(expected);
+    if (expected.find("SystemTemp") != std::string::npos)
+      ASSERT_TRUE(CreateDirectoryA(systemTemp.c_str(), NULL));
+    ASSERT_EQ(0u, CreateWorkDirectory());
+    EXPECT_STREQ(expected.c_str(), g_tempDir);
+    const std::string work = g_workDir;
+    EXPECT_EQ(expected + "ZVinsW", work.substr(0, expected.size() + 6));
+    EXPECT_FALSE(MoveFileA(work.c_str(), (expected + "moved").c_str()));
+    ASSERT_TRUE(WriteBytes(work + "\\ZVinsF1", "partial download"));
+    RemoveWorkDirectory();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(work.c_str()));
+    EXPECT_EQ(nullptr, g_workDirHandle);
+  }
+  EXPECT_TRUE(RemoveDirectoryA(systemTemp.c_str()));
 }
 
 }  // namespace

@@ -49,9 +49,16 @@ class HeldPackage : public ::testing::Test {
 };
 
 TEST_F(HeldPackage, OnlyCabinetsPassTheFirstLook) {
+  const CabEntry setup = {"Setup.exe", "MZ", DosDate(2021, 6, 15), 0, 0x20};
+  std::string continued = BuildCabinet({setup});
+  continued[30] |= 1;  // follows a previous cabinet of its set
   const std::pair<std::string, bool> cases[] = {
-      {BuildCabinet({{"Setup.exe", "MZ", DosDate(2021, 6, 15), 0, 0x20}}), true},
+      {BuildCabinet({setup}), true},
+      // Part of a set: FDI would open a neighbour nobody checked.
+      {BuildCabinet({setup}, true, "next.cab"), false},
+      {continued, false},
       {"<html>Not Found</html>", false},
+      {"MSCF", false},
       {"MSC", false},
       {"", false},
   };
@@ -78,7 +85,8 @@ TEST_F(HeldPackage, KeepsWritersOutLetsTheDecoderReadAndGoesWithTheLastHandle) {
   ASSERT_TRUE(WriteBytes(scratch_ / "other", "MSCF other"));
   EXPECT_FALSE(MoveFileExA((scratch_ / "other").c_str(), path().c_str(), MOVEFILE_REPLACE_EXISTING));
 
-  const INT_PTR reader = CabOpen(const_cast<char*>(path().c_str()), 0, 0);
+  g_extractCabinet = held;
+  const INT_PTR reader = CabOpen(const_cast<char*>(""), 0, 0);
   EXPECT_NE(-1, reader);
   CloseHandle(held);
   // The package goes with its last handle, whoever closes it last.
@@ -90,8 +98,8 @@ TEST_F(HeldPackage, KeepsWritersOutLetsTheDecoderReadAndGoesWithTheLastHandle) {
 
 TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
   // Several read chunks long; the pin is its SHA-256 in upper case.
-  ASSERT_TRUE(WriteBytes(path(), "MSCF" + std::string(200000, 'z')));
-  const char* pin = "F51D7671496EA6C201C60AC603FD43B1F219CC888BA3F5F5A88FEEB24A0154DD";
+  ASSERT_TRUE(WriteBytes(path(), "MSCF" + std::string(200000, '\0')));
+  const char* pin = "F4966D65E372A4FAE8B8FE2ED9D2FB9F48BA597BCA1B6FD8D37EE91CBEA9382E";
   HANDLE file = OpenPackage(path().c_str());
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   ASSERT_TRUE(IsCabinetFile(file));  // the hash must still cover the whole file

@@ -2,7 +2,6 @@
 package server serving one package, and the error display read off the
 screen."""
 import contextlib
-import shutil
 import time
 import unittest
 
@@ -22,11 +21,10 @@ def read_record(path):
 
 class InstallingTest(unittest.TestCase):
     @contextlib.contextmanager
-    def installing(self, package, extra_env=None, seconds=0, temp_name="temp",
-                   installer="zv_t_both.exe", server=None, suffix=""):
+    def installing(self, package, extra_env=None, seconds=0, installer="zv_t_both.exe",
+                   server=None, suffix=""):
         """Serves `package` (spread over about `seconds`) and runs
-        `installer` with run.work / `temp_name` as its temporary directory;
-        Setup's record goes to run.work / "setup-record"."""
+        `installer`; Setup's record goes to run.work / "setup-record"."""
         server = server or PackageServer()
         server.files.update({PATH32: package, PATH64: package})
         with server:
@@ -36,13 +34,10 @@ class InstallingTest(unittest.TestCase):
                     server.behave(path, "trickle", chunk=chunk, delay=seconds / 10)
             work = work_dir(self.id() + suffix)
             run = InstallerRun(installer if "/" in str(installer) else INSTALLERS / installer,
-                               work, extra_env=extra_env, temp_dir=work / temp_name)
+                               work, extra_env=extra_env)
             run.server = server
             run.record = run.work / "setup-record"
             run.extra_env["ZV_SETUP_RECORD"] = win_path(run.record)
-            if " " in temp_name:
-                # What an unquoted command line would start instead.
-                shutil.copy(SETUP, work / (temp_name.split(" ")[0] + ".exe"))
             try:
                 yield run.start()
             finally:
@@ -63,9 +58,11 @@ class InstallingTest(unittest.TestCase):
 
     def assert_refused(self, run, text):
         """The error display shows `text`, Setup never ran, nothing is
-        left, and closing the window ends the installer with 1603."""
+        left of the package meanwhile, and closing the window ends the
+        installer with 1603 and removes its work directory."""
         self.wait_error_display(run, text)
         self.assertFalse(run.record.exists(), "Setup ran")
-        self.assertEqual([], run.temp_entries())
+        self.assertEqual([], run.work_files())
         run.close()
         self.assertEqual(1603, run.wait_exit())  # ERROR_INSTALL_FAILURE
+        self.assertEqual([], run.leftovers())

@@ -62,10 +62,27 @@ class Screenshot:
         return list(self.image.crop((left, top, right, bottom)).getdata())
 
 
+def system_temps(arch):
+    """The prefix's system temporary directories, where the installer works
+    (Unix paths; SystemTemp only where a test made one)."""
+    windows = env.prefix(arch) / "drive_c" / "windows"
+    return [windows / "temp", windows / "SystemTemp"]
+
+
+def installer_entries(arch):
+    """Everything named ZVins* in the prefix's system temporary directories,
+    and every copy of a package in its users' Internet caches."""
+    caches = (env.prefix(arch) / "drive_c" / "users").glob(
+        "*/AppData/Local/Microsoft/Windows/INetCache/**/setupZVViewer*")
+    return {p for temp in system_temps(arch) if temp.is_dir()
+            for p in temp.iterdir() if p.name.startswith("ZVins")} | set(caches)
+
+
 class InstallerRun:
-    """Starts `exe` through zvtool (for the full exit code) with a temporary
-    directory of its own, in a work folder that holds everything the run
-    leaves behind."""
+    """Starts `exe` through zvtool (for the full exit code) with a user's
+    temporary directory of its own, in a work folder; what the run leaves
+    in the system temporary directory is told apart from what was there
+    before it."""
 
     def __init__(self, exe, work_dir, arch="win32", extra_env=None, temp_dir=None,
                  copy_exe=True):
@@ -80,6 +97,7 @@ class InstallerRun:
         if copy_exe:
             shutil.copy(exe, self.exe)
         self.exit_file = self.work / "exit-code"
+        self.before = installer_entries(arch)
         self.extra_env = extra_env or {}
         self.proc = None
         self.shots = 0
@@ -149,8 +167,20 @@ class InstallerRun:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
 
-    def temp_entries(self):
-        return sorted(p.name for p in self.temp.iterdir())
+    def work_dirs(self):
+        """The installer's work directories made since this run was set up."""
+        return sorted(p for p in installer_entries(self.arch) - self.before
+                      if p.name.startswith("ZVinsW"))
+
+    def work_files(self):
+        """The names inside this run's work directories."""
+        return sorted(p.name for work in self.work_dirs() for p in work.iterdir())
+
+    def leftovers(self):
+        """What is left in the user's temporary directory, and what the run
+        left in the system's or in the Internet cache, by name."""
+        return sorted([p.name for p in self.temp.iterdir()]
+                      + [p.name for p in installer_entries(self.arch) - self.before])
 
 
 def work_dir(test_id):
