@@ -20,25 +20,39 @@ bool IsPresent(const char* url) {
   return TextLength(url) >= kMinimumUrlLength;
 }
 
+// Reported for a download that urlmon called complete but that is not.
+const HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);  // INET_E_DOWNLOAD_FAILURE
+
 // The downloaded package at `path`, open so that nobody can change it, when
 // it may be run; otherwise NULL: the file is deleted (nobody can use
 // untrusted content) and the reason shown.
 HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
   HANDLE file = OpenPackage(path);
   if (file == INVALID_HANDLE_VALUE) {
-    // Someone else has it open for writing or deleting.
+    // Missing though the download reported success (Wine's urlmon does
+    // when its last copy fails), or held by someone else: it did not
+    // arrive.
     const DWORD error = GetLastError();
     DeleteFileA(path);
-    ShowStatusError(STATUS_TAG_TRUST, static_cast<DWORD>(HRESULT_FROM_WIN32(error)));
+    ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(HRESULT_FROM_WIN32(error)));
     return NULL;
   }
-  const bool cabinet = IsCabinetFile(file);
-  const HRESULT trust =
-      cabinet ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature) : S_OK;
-  if (cabinet && trust == S_OK)
+  // Shorter than the server announced, or than the cabinet says it is with
+  // its signature: cut short on the way, a download failure whatever its
+  // contents would make of it. (A connection closed early still ends in
+  // success.) Longer is the trust check's to judge.
+  const DWORD size = GetFileSize(file, NULL);
+  const DWORD length = CabinetLength(file);
+  const bool whole = size >= g_progressMax && (!length || size >= length);
+  const HRESULT trust = whole && length
+                            ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature)
+                            : kDownloadFailure;
+  if (whole && length && trust == S_OK)
     return file;
   CloseHandle(file);  // and with it the file
-  if (!cabinet)
+  if (!whole)
+    ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(kDownloadFailure));
+  else if (!length)
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   else
     ShowStatusError(STATUS_TAG_TRUST, static_cast<DWORD>(trust));

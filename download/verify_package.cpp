@@ -129,16 +129,26 @@ HANDLE OpenPackage(const char* path) {
                      FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
 }
 
-bool IsCabinetFile(HANDLE file) {
-  // The fixed part of the header, up to its flags and set fields.
-  BYTE header[36];
+DWORD CabinetLength(HANDLE file) {
+  // The fixed header, its reserve sizes and the first 12 bytes of the
+  // reserve, where an Authenticode signature is placed.
+  BYTE header[52];
   DWORD read = 0;
-  return SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 &&
-         ReadFile(file, header, sizeof(header), &read, NULL) && read == sizeof(header) &&
-         header[0] == 'M' && header[1] == 'S' && header[2] == 'C' && header[3] == 'F' &&
-         // Neither a previous nor a next cabinet (flags 1 and 2): the other
-         // files of a set were never checked.
-         !(header[30] & 3);
+  if (SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0 ||
+      !ReadFile(file, header, sizeof(header), &read, NULL) || read < 36 || header[0] != 'M' ||
+      header[1] != 'S' || header[2] != 'C' || header[3] != 'F' ||
+      // Neither a previous nor a next cabinet (flags 1 and 2): the other
+      // files of a set were never checked.
+      (header[30] & 3))
+    return 0;
+  const DWORD* fields = reinterpret_cast<const DWORD*>(header);
+  DWORD length = fields[2];  // cbCabinet
+  // A reserve (flag 4) of at least 12 bytes starting 0x00100000 holds the
+  // signature's offset and size.
+  if ((header[30] & 4) && read == sizeof(header) && header[36] >= 12 && fields[10] == 0x00100000 &&
+      fields[11] + fields[12] > length)
+    length = fields[11] + fields[12];
+  return length;
 }
 
 bool MatchesPin(const BYTE* digest, const char* pins) {

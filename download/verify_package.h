@@ -8,9 +8,12 @@
 // last handle deletes it, so that no ending leaves the package behind, not
 // even the process being ended in the middle.
 HANDLE OpenPackage(const char* path);
-// true when `file` begins with a cabinet's header ("MSCF") that names no
-// other cabinet: one of a set spanning several files is no package.
-bool IsCabinetFile(HANDLE file);
+// How long the file must be for the cabinet whose header `file` begins
+// with: the cabinet's own length, or the end of the Authenticode signature
+// its header places beyond it. 0 when `file` does not begin with a cabinet
+// header, or with one that names another cabinet: one of a set spanning
+// several files is no package.
+DWORD CabinetLength(HANDLE file);
 // S_OK when the package held in `file` (found at `path`) may run: its
 // SHA-256 is `sha256Pin` unless that is empty, and, when
 // `requireSignature`, it has a valid Authenticode signature whose verified

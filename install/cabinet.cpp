@@ -7,6 +7,7 @@
 
 char g_extractDir[kPathCapacity];
 HANDLE g_extractCabinet;
+BYTE g_writeFailed;
 
 namespace {
 
@@ -153,7 +154,11 @@ FNREAD(CabRead) {
 
 FNWRITE(CabWrite) {
   DWORD done = 0;
-  return WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, NULL) ? done : 0;
+  // FDI may carry on after a short write (Wine's does): a full disk must
+  // still fail the extraction.
+  if (!WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, NULL) || done != cb)
+    g_writeFailed = 1;
+  return done;
 }
 
 FNCLOSE(CabClose) {
@@ -197,6 +202,7 @@ bool ExtractCabinet(const char* destinationDirectory, HANDLE cabinet) {
     return false;
   CopyText(g_extractDir, destinationDirectory);
   g_extractCabinet = cabinet;
+  g_writeFailed = 0;
   FdiRoutines fdi;
   if (!LoadFdi(&fdi))
     return false;
@@ -214,5 +220,5 @@ bool ExtractCabinet(const char* destinationDirectory, HANDLE cabinet) {
   if (file != -1)
     CabClose(file);
   const bool copied = isCabinet && fdi.copy(context, none, none, 0, CabinetNotify, NULL, NULL);
-  return fdi.destroy(context) && copied;
+  return fdi.destroy(context) && copied && !g_writeFailed;
 }

@@ -6,6 +6,8 @@
 extern char g_extractDir[260];
 // The cabinet being unpacked, the only file FDI ever reads.
 extern HANDLE g_extractCabinet;
+// Set when a file could not be written whole (a full disk).
+extern BYTE g_writeFailed;
 
 // true when every file of the cabinet open in `cabinet` has been extracted
 // beneath `destinationDirectory` (which exists) and the decoder shut down

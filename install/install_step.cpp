@@ -16,7 +16,14 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
                       &process))
     return GetLastError();
   ShowWindow(g_mainWnd, SW_HIDE);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  // Messages sent to the window are answered meanwhile: a setup program
+  // that broadcasts (WM_SETTINGCHANGE after changing PATH) waits for every
+  // top-level window. Posted ones wait for the message loop, so nothing of
+  // the installer's own course runs before Setup has ended.
+  MSG msg;
+  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_SENDMESSAGE) ==
+         WAIT_OBJECT_0 + 1)
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   // A code that cannot be read is no evidence of success.
   if (!GetExitCodeProcess(process.hProcess, exitCode))
     *exitCode = ERROR_INSTALL_FAILURE;

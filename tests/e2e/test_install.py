@@ -4,13 +4,14 @@ directory, the installer ends with Setup's exit code, and nothing it wrote
 stays behind; broken packages end in the error display, again leaving
 nothing."""
 import os
+import subprocess
 import time
 import unittest
 from pathlib import Path
 
 from zvtest import cabinets
 from zvtest.installing import SETUP, InstallingTest, read_record
-from zvtest.session import CLASS_NAME, tool
+from zvtest.session import CLASS_NAME, system_temps, tool
 
 
 def tree(root):
@@ -77,6 +78,17 @@ class InstallTest(InstallingTest):
                 self.assertTrue(run.record.exists(), "Setup never ran")
                 self.assertEqual([], run.leftovers())
 
+    def test_setup_that_broadcasts_is_answered(self):
+        # A setup program that changes PATH tells every top-level window,
+        # the installer's hidden one included, and waits for all to answer.
+        package = cabinets.mszip({"Setup.exe": SETUP})
+        with self.installing(package, {"ZV_SETUP_BROADCAST": "1"}) as run:
+            started = time.monotonic()
+            self.assertEqual(0, run.wait_exit(timeout=30))
+            print("\n  ended %.1f s after its start" % (time.monotonic() - started), end=" ")
+        self.assertEqual("answered", read_record(run.record)["broadcast"])
+        self.assertEqual([], run.leftovers())
+
     def test_package_without_setup_shows_l_and_leaves_nothing(self):
         package = cabinets.mszip({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})
         with self.installing(package) as run:
@@ -119,6 +131,31 @@ class InstallTest(InstallingTest):
             with self.subTest(package=what), self.installing(package, suffix=what) as run:
                 self.assert_refused(run, "#")
                 self.assertEqual([], list(run.work.rglob("escape*")))
+
+class FullDiskTest(InstallingTest):
+    """The system's temporary directory on a small file system of its own
+    (a tmpfs mounted over the prefix's; needs root)."""
+
+    def setUp(self):
+        self.temp = system_temps("win32")[0]
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "zvfull", str(self.temp)],
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            self.skipTest("cannot mount a small file system here: " + result.stderr.strip())
+        self.addCleanup(subprocess.run, ["umount", str(self.temp)], check=True)
+
+    def test_package_larger_than_the_disk_is_a_download_failure(self):
+        package = cabinets.mszip({"Setup.exe": SETUP, "payload.bin": os.urandom(2 << 20)})
+        with self.installing(package) as run:
+            self.assert_refused(run, "d:0x800c0008")
+
+    def test_files_larger_than_the_disk_cannot_be_extracted(self):
+        # A small download that unpacks to more than the disk holds.
+        package = cabinets.mszip({"Setup.exe": SETUP, "zeros.bin": bytes(4 << 20)})
+        self.assertLess(len(package), 512 << 10)
+        with self.installing(package) as run:
+            self.assert_refused(run, "#")
+
 
 if __name__ == "__main__":
     unittest.main()

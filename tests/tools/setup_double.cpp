@@ -3,6 +3,9 @@
 //   ZV_SETUP_RECORD  file to append the record to (a Windows path)
 //   ZV_SETUP_EXIT    exit code, decimal (default 0)
 //   ZV_SETUP_SLEEP   milliseconds to stay alive first (default 0)
+//   ZV_SETUP_BROADCAST  when set, announce a changed environment to every
+//                    top-level window first and wait for all to answer, as
+//                    setup programs that change PATH do
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +17,9 @@ int main() {
   if (GetEnvironmentVariableA("ZV_SETUP_SLEEP", value, sizeof(value)))
     sleep = strtoul(value, NULL, 10);
   Sleep(sleep);
+  const bool broadcast = GetEnvironmentVariableA("ZV_SETUP_BROADCAST", value, sizeof(value)) != 0;
+  if (broadcast)
+    SendMessageA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"));
 
   char directory[MAX_PATH] = {};
   GetCurrentDirectoryA(sizeof(directory), directory);
@@ -24,6 +30,8 @@ int main() {
       fprintf(out, "cmdline=%s\ncwd=%s\ninstaller_window=%d\ninstaller_visible=%d\n",
               GetCommandLineA(), directory, installer ? 1 : 0,
               installer && IsWindowVisible(installer) ? 1 : 0);
+      if (broadcast)
+        fprintf(out, "broadcast=answered\n");
       fclose(out);
     }
   }

@@ -7,6 +7,8 @@ Behaviours (`PackageServer.behave(path, kind, **options)`):
     no_length  the body without Content-Length, ended by closing
     status     an error status (options: code) with a short body
     cut        Content-Length of the whole body, then only `keep` bytes
+    chunked_cut  chunked transfer of the first `keep` bytes, closed before
+               the last chunk
     stall      headers (and `keep` bytes), then nothing until stopped
     trickle    the body in `chunk`-byte pieces, `delay` seconds apart
     hang       nothing at all, not even headers, until stopped
@@ -78,6 +80,17 @@ class _Handler(BaseHTTPRequestHandler):
         self.close_connection = True
         self._head(200, len(body))
         self.wfile.write(body[:keep])
+        self.wfile.flush()
+
+    def _chunked_cut(self, body, keep):
+        self.close_connection = True
+        self.send_response(200)
+        self.send_header("Content-Type", "application/vnd.ms-cab-compressed")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        for start in range(0, keep, 4096):
+            piece = body[start:min(start + 4096, keep)]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
         self.wfile.flush()
 
     def _stall(self, body, keep=0):
