@@ -63,6 +63,11 @@ endfunction()
 # The entry is RunInstaller; nothing of the C or C++ run-time is linked,
 # nor libgcc: shell/nocrt.cpp has the few helpers the compiler calls, and
 # any other one fails the link instead of growing the image unnoticed.
+find_program(ZV_BUILD_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT ZV_BUILD_PYTHON)
+  find_program(ZV_BUILD_PYTHON python3 REQUIRED)
+endif()
+
 function(zv_add_installer name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE"
                         "SIGNERS")
@@ -118,8 +123,14 @@ function(zv_add_installer name)
     # The symbols stripped from the exe, kept beside it for inspection.
     -Wl,-Map=$<TARGET_FILE:${name}>.map)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
+  # The linker's DOS stub pushes the headers into a second 512-byte block;
+  # without it they fit one.
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${ZV_BUILD_PYTHON} ${PROJECT_SOURCE_DIR}/scripts/compact-pe $<TARGET_FILE:${name}>
+    VERBATIM)
   target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 ole32 advapi32)
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/installer.ld)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/installer.ld
+    ${PROJECT_SOURCE_DIR}/scripts/compact-pe)
   # The resource script names these files; CMake does not see into it.
   set_property(SOURCE ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.rc APPEND PROPERTY OBJECT_DEPENDS
     ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.ico ${PROJECT_SOURCE_DIR}/resources/zvwebsetup.manifest
