@@ -276,8 +276,9 @@ int Verify(const char* path) {
 // after it started (a deletion that falls between its own delete and
 // re-create goes unnoticed). Run on the Windows side, so that Wine's
 // share-mode checks apply as they would to a real attacker.
-// The first directory matching `pattern` (a path whose last part may hold
-// wildcards), as a full path in `out`.
+// The newest directory matching `pattern` (a path whose last part may hold
+// wildcards), as a full path in `out`: what an earlier run left behind is
+// passed over.
 bool FindDirectory(const char* pattern, char* out) {
   char parent[MAX_PATH];
   snprintf(parent, sizeof(parent), "%s", pattern);
@@ -289,13 +290,17 @@ bool FindDirectory(const char* pattern, char* out) {
   HANDLE find = FindFirstFileA(pattern, &entry);
   if (find == INVALID_HANDLE_VALUE)
     return false;
+  FILETIME newest = {0, 0};
   bool found = false;
   do {
-    found = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != '.';
-  } while (!found && FindNextFileA(find, &entry));
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] != '.' &&
+        CompareFileTime(&entry.ftCreationTime, &newest) >= 0) {
+      newest = entry.ftCreationTime;
+      snprintf(out, MAX_PATH, "%s\\%s", parent, entry.cFileName);
+      found = true;
+    }
+  } while (FindNextFileA(find, &entry));
   FindClose(find);
-  if (found)
-    snprintf(out, MAX_PATH, "%s\\%s", parent, entry.cFileName);
   return found;
 }
 
