@@ -11,11 +11,6 @@ typedef BOOL(WINAPI* DeleteUrlCacheEntryAFn)(LPCSTR);
 // Sent in the argument the platform documents as reserved.
 const DWORD kDownloadReserved = 0x250;
 
-HRESULT LastErrorAsHresult() {
-  const DWORD error = GetLastError();
-  return HRESULT_FROM_WIN32(error ? error : ERROR_PROC_NOT_FOUND);
-}
-
 }  // namespace
 
 HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink) {

@@ -18,11 +18,6 @@ typedef CRYPT_PROVIDER_SGNR*(WINAPI* ProvSignerFromChainFn)(CRYPT_PROVIDER_DATA*
 typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD,
                                           PCERT_PUBLIC_KEY_INFO, BYTE*, DWORD*);
 
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return HRESULT_FROM_WIN32(error ? error : ERROR_GEN_FAILURE);
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -42,16 +37,16 @@ HRESULT HashFile(HCRYPTPROV provider, HANDLE file, BYTE* digest) {
   HRESULT result = S_OK;
   if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
       !CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
-    result = LastError();
+    result = LastErrorAsHresult();
   } else {
     DWORD read = 0;
     do {
       if (!ReadFile(file, buffer, kHashChunk, &read, NULL) || !CryptHashData(hash, buffer, read, 0))
-        result = LastError();
+        result = LastErrorAsHresult();
     } while (result == S_OK && read);
     DWORD size = kSha256Size;
     if (result == S_OK && !CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0))
-      result = LastError();
+      result = LastErrorAsHresult();
   }
   if (hash)
     CryptDestroyHash(hash);
@@ -85,18 +80,18 @@ bool ChainHasPinnedKey(HCRYPTPROV provider, CRYPT_PROVIDER_SGNR* signer, const c
 HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, const char* signerPins) {
   HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
   if (!wintrust)
-    return LastError();
+    return LastErrorAsHresult();
   WinVerifyTrustFn verify = LookUpRoutine<WinVerifyTrustFn>(wintrust, "WinVerifyTrust");
   ProvDataFromStateDataFn providerData =
       LookUpRoutine<ProvDataFromStateDataFn>(wintrust, "WTHelperProvDataFromStateData");
   ProvSignerFromChainFn signerOf =
       LookUpRoutine<ProvSignerFromChainFn>(wintrust, "WTHelperGetProvSignerFromChain");
   if (!verify || !providerData || !signerOf)
-    return LastError();
+    return LastErrorAsHresult();
 
   WCHAR widePath[kPathCapacity];
   if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, kPathCapacity))
-    return LastError();
+    return LastErrorAsHresult();
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof(fileInfo);
   fileInfo.pcwszFilePath = widePath;
@@ -120,6 +115,25 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   verify(noUser, &action, &data);
   return result;
+}
+
+// A package's SHA-256 and its pin, for a thread of their own (a provider
+// serves several threads; each hash is its own).
+struct HashCheck {
+  HCRYPTPROV provider;
+  HANDLE file;
+  const char* pin;
+  HRESULT result;
+};
+
+DWORD WINAPI CheckHash(LPVOID parameter) {
+  HashCheck* check = static_cast<HashCheck*>(parameter);
+  BYTE digest[kSha256Size];
+  HRESULT result = HashFile(check->provider, check->file, digest);
+  if (result == S_OK && !MatchesPin(digest, check->pin))
+    result = TRUST_E_BAD_DIGEST;
+  check->result = result;
+  return 0;
 }
 
 }  // namespace
@@ -173,18 +187,31 @@ HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
                           const char* signerPins, bool requireSignature) {
   if (!sha256Pin[0] && !requireSignature)
     return S_OK;
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-    return LastError();
-  HRESULT result = S_OK;
-  if (sha256Pin[0]) {
-    BYTE digest[kSha256Size];
-    result = HashFile(provider, file, digest);
-    if (result == S_OK && !MatchesPin(digest, sha256Pin))
-      result = TRUST_E_BAD_DIGEST;
+  HashCheck hash = {0, file, sha256Pin, S_OK};
+  if (!CryptAcquireContextA(&hash.provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    return LastErrorAsHresult();
+  HANDLE hasher = NULL;
+  if (sha256Pin[0] && !requireSignature) {
+    CheckHash(&hash);
+  } else if (sha256Pin[0]) {
+    // Beside the signature check: each reads through a handle of its own
+    // (of the same file: nobody can replace it while it is held), the hash
+    // on a second thread. A handle that could not be had fails the hash.
+    hash.file = ReOpenFile(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           FILE_FLAG_SEQUENTIAL_SCAN);
+    hasher = CreateThread(NULL, 0, CheckHash, &hash, 0, NULL);
+    if (!hasher)
+      hash.result = LastErrorAsHresult();
   }
-  if (result == S_OK && requireSignature)
-    result = VerifySignature(provider, file, path, signerPins);
-  CryptReleaseContext(provider, 0);
-  return result;
+  const HRESULT signature =
+      requireSignature ? VerifySignature(hash.provider, file, path, signerPins) : S_OK;
+  if (hasher) {
+    WaitForSingleObject(hasher, INFINITE);
+    CloseHandle(hasher);
+  }
+  if (hash.file != file)
+    CloseHandle(hash.file);
+  CryptReleaseContext(hash.provider, 0);
+  // Not the pinned package, whatever its signature.
+  return hash.result != S_OK ? hash.result : signature;
 }

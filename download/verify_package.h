@@ -15,7 +15,8 @@ HANDLE OpenPackage(const char* path);
 // several files is no package.
 DWORD CabinetLength(HANDLE file);
 // S_OK when the package held in `file` (found at `path`) may run: its
-// SHA-256 is `sha256Pin` unless that is empty, and, when
+// SHA-256 is `sha256Pin` unless that is empty (computed beside the
+// signature check when there is one), and, when
 // `requireSignature`, it has a valid Authenticode signature whose verified
 // chain holds a key in `signerPins` unless that is empty. Otherwise the
 // reason: TRUST_E_BAD_DIGEST, TRUST_E_EXPLICIT_DISTRUST, WinVerifyTrust's

@@ -7,6 +7,11 @@
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+HRESULT LastErrorAsHresult() {
+  const DWORD error = GetLastError();
+  return HRESULT_FROM_WIN32(error ? error : ERROR_GEN_FAILURE);
+}
+
 FARPROC LookUpKernelRoutine(const char* name) {
   return GetProcAddress(GetModuleHandleA("kernel32"), name);
 }

@@ -23,3 +23,7 @@ Routine LookUpKernelRoutine(const char* name) {
 // Loads `name` from the system directory only; NULL with the last error set
 // on failure.
 HMODULE LoadSystemLibrary(const char* name);
+
+// The last system error as an HRESULT; a failure that left none is
+// ERROR_GEN_FAILURE, never success.
+HRESULT LastErrorAsHresult();

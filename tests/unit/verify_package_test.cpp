@@ -123,7 +123,10 @@ TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
   EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), "", "", false));
   EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), pin, "", false));
   EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", false));
+  // With a signature required too, both are checked at once; a wrong
+  // package is named so whatever its signature.
   EXPECT_EQ(TRUST_E_NOSIGNATURE, CheckPackageTrust(file, path().c_str(), pin, "", true));
+  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", true));
   CloseHandle(file);
 }
 
