@@ -73,6 +73,7 @@ class Watcher:
         self.started = time.monotonic()
         self.states = []
         self.work_dirs = set()  # where the installer was seen working
+        self.seen_window = False
 
     def grab(self, info):
         """A screenshot of the whole window; the client area within it."""
@@ -89,7 +90,10 @@ class Watcher:
 
     def classify(self, info):
         if info is None:
-            return "gone" if self.states else "starting"
+            # Before its window first shows (slow under an emulator) the
+            # installer is starting, not gone.
+            return "gone" if self.seen_window else "starting"
+        self.seen_window = True
         if not info["visible"]:
             setup = self.session.WindowInfo.parse(self.session.tool("info", SETUP_CLASS))
             if setup and setup["visible"]:
