@@ -20,9 +20,6 @@ bool IsPresent(const char* url) {
   return TextLength(url) >= kMinimumUrlLength;
 }
 
-// Reported for a download that urlmon called complete but that is not.
-const HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);  // INET_E_DOWNLOAD_FAILURE
-
 // The downloaded package at `path`, open so that nobody can change it, when
 // it may be run; otherwise NULL: the file is deleted (nobody can use
 // untrusted content) and the reason shown.
@@ -46,12 +43,12 @@ HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
   const bool whole = size >= g_progressMax && (!length || size >= length);
   const HRESULT trust = whole && length
                             ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature)
-                            : kDownloadFailure;
+                            : INET_E_DOWNLOAD_FAILURE;
   if (whole && length && trust == S_OK)
     return file;
   CloseHandle(file);  // and with it the file
   if (!whole)
-    ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(kDownloadFailure));
+    ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE));
   else if (!length)
     ShowStatusMessage(STATUS_TAG_EXTRACT);
   else
