@@ -142,7 +142,9 @@ class FullDiskTest(InstallingTest):
                                 capture_output=True, text=True)
         if result.returncode != 0:
             self.skipTest("cannot mount a small file system here: " + result.stderr.strip())
-        self.addCleanup(subprocess.run, ["umount", str(self.temp)], check=True)
+        # Detached even while a process still has it open: later tests must
+        # never find the small disk in place.
+        self.addCleanup(subprocess.run, ["umount", "--lazy", str(self.temp)], check=True)
 
     def test_package_larger_than_the_disk_is_a_download_failure(self):
         package = cabinets.mszip({"Setup.exe": SETUP, "payload.bin": os.urandom(2 << 20)})

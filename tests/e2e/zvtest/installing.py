@@ -45,7 +45,7 @@ class InstallingTest(unittest.TestCase):
 
     def wait_error_display(self, run, text):
         """Waits for the red error display and checks that it shows `text`."""
-        deadline = time.monotonic() + 20
+        deadline = time.monotonic() + 40
         while True:
             info = run.wait_window()
             shot, rect = run.client_shot(info)

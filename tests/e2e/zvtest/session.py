@@ -114,7 +114,7 @@ class InstallerRun:
     def info(self):
         return WindowInfo.parse(tool("info", CLASS_NAME, arch=self.arch))
 
-    def wait_window(self, predicate=lambda info: info["visible"], timeout=20):
+    def wait_window(self, predicate=lambda info: info["visible"], timeout=40):
         """Polls the window until `predicate` holds; returns its info."""
         deadline = time.monotonic() + timeout
         last = None
@@ -148,7 +148,7 @@ class InstallerRun:
     def exited(self):
         return self.exit_file.exists() and self.exit_file.read_text().strip() != ""
 
-    def wait_exit(self, timeout=30):
+    def wait_exit(self, timeout=60):
         """The installer's full 32-bit exit code."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
