@@ -8,6 +8,7 @@ A persistent wineserver matters: without one, each wine command leaves
 helper processes holding the caller's pipes for seconds after it ends.
 """
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -84,29 +85,52 @@ def _ensure_display():
     pid_file.write_text(str(proc.pid))
 
 
+# Under an emulator (qemu-user, where the kernel runs no 32-bit programs) a
+# Wine process now and then never ends; every step is bounded, and a
+# prefix whose creation hung is made again from nothing.
+_STEP_SECONDS = 300
+_BOOT_ATTEMPTS = 3
+
+
+def _step(args, arch, timeout=_STEP_SECONDS, extra=None):
+    subprocess.run(args, env=wine_environ(arch, extra), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                   timeout=timeout)
+
+
 def _wineserver(arch, *args):
-    env = wine_environ(arch)
-    subprocess.run(["wineserver", *args], env=env, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _step(["wineserver", *args], arch)
 
 
-def _start_prefix(arch):
-    """Starts creating the prefix if needed; returns the process or None."""
-    if (prefix(arch) / ".zv-ready").exists():
-        return None
+def _kill_prefix(arch):
+    """Ends every process of the prefix: by its wineserver, then by environment."""
+    try:
+        _step(["wineserver", "-k"], arch, timeout=30)
+    except (subprocess.SubprocessError, OSError):
+        pass
+    mark = ("WINEPREFIX=%s" % prefix(arch)).encode()
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and mark in (entry / "environ").read_bytes().split(b"\0"):
+                os.kill(int(entry.name), signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def _boot_prefix(arch):
+    """Starts creating the prefix; returns the process."""
     env = wine_environ(arch, {"WINEARCH": arch})
     return subprocess.Popen([_loader(arch), "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def _finish_prefix(arch):
-    env = wine_environ(arch)
+def _finish_prefix(arch, boot):
+    if boot.wait(timeout=_STEP_SECONDS) != 0:
+        raise RuntimeError("wineboot failed for " + arch)
     _wineserver(arch, "-w")
     _wineserver(arch, "-p")
     for key, name, kind, value in _REGISTRY:
-        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
-                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True)
+        _step(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], arch)
     (prefix(arch) / ".zv-ready").write_text("ok\n")
 
 
@@ -116,9 +140,11 @@ def _trust_test_roots(arch):
     zvtool = BUILD / "tests" / "tools" / "zvtool.exe"
     for root in ("root.der", "other-root.der"):
         der = BUILD / "tests" / "pki" / root
-        subprocess.run([_loader(arch), str(zvtool), "trustroot", "Z:" + str(der).replace("/", "\\")],
-                       env=wine_environ(arch), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        _step([_loader(arch), str(zvtool), "trustroot", "Z:" + str(der).replace("/", "\\")], arch)
+
+
+def _ready(arch):
+    return (prefix(arch) / ".zv-ready").exists()
 
 
 def start(display_name=None, arches=ARCHES):
@@ -128,21 +154,29 @@ def start(display_name=None, arches=ARCHES):
         (WINE_DIR / "display").write_text(display_name + "\n")
     else:
         _ensure_display()
-    booting = {arch: _start_prefix(arch) for arch in arches}
-    for arch, proc in booting.items():
-        if proc is not None:
-            if proc.wait() != 0:
-                raise RuntimeError("wineboot failed for " + arch)
-            _finish_prefix(arch)
-        else:
-            _wineserver(arch, "-p")
-        _trust_test_roots(arch)
+    # The first attempt boots both prefixes at once; a retry, one alone.
+    booting = {arch: _boot_prefix(arch) for arch in arches if not _ready(arch)}
+    for arch in arches:
+        for attempt in range(1, _BOOT_ATTEMPTS + 1):
+            try:
+                if not _ready(arch):
+                    _finish_prefix(arch, booting.pop(arch, None) or _boot_prefix(arch))
+                else:
+                    _wineserver(arch, "-p")
+                _trust_test_roots(arch)
+                break
+            except (subprocess.SubprocessError, RuntimeError) as error:
+                print("%s: attempt %d: %s" % (arch, attempt, error), flush=True)
+                _kill_prefix(arch)
+                if attempt == _BOOT_ATTEMPTS:
+                    raise
+                shutil.rmtree(prefix(arch), ignore_errors=True)
 
 
 def stop():
     for arch in ARCHES:
         if prefix(arch).exists() and (WINE_DIR / "display").exists():
-            _wineserver(arch, "-k")
+            _kill_prefix(arch)
     pid_file = WINE_DIR / "xvfb.pid"
     if pid_file.exists():
         pid = int(pid_file.read_text())
