@@ -24,9 +24,10 @@ PREFER_NATIVE = {"WINEDLLOVERRIDES": "mscoree,mshtml=;urlmon,wininet=n,b"}
 
 def make_package(name, payload_size):
     """A signed package holding the Setup.exe stand-in and `payload_size`
-    random bytes, built once per session."""
+    random bytes, built once per test PKI."""
     cab = PACKAGES / (name + ".cab")
-    if not cab.exists():
+    pki = cabinets.PKI / ".complete"
+    if not cab.exists() or cab.stat().st_mtime < pki.stat().st_mtime:
         PACKAGES.mkdir(parents=True, exist_ok=True)
         package = cabinets.mszip({"Setup.exe": TOOLS / "setup_double.exe",
                                   "payload.bin": os.urandom(payload_size)})

@@ -170,7 +170,8 @@ def start(display_name=None, arches=ARCHES):
                 _kill_prefix(arch)
                 if attempt == _BOOT_ATTEMPTS:
                     raise
-                shutil.rmtree(prefix(arch), ignore_errors=True)
+                if not _ready(arch):  # half made: made again from nothing
+                    shutil.rmtree(prefix(arch), ignore_errors=True)
 
 
 def stop():
