@@ -40,9 +40,11 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in
 # Release objects carry both machine code (for the unit tests) and the
 # compiler's own form, from which the installer's link optimises the whole
 # program at once and drops every routine and constant nothing uses.
+# Each source first sees shell/imports.h (calls without relocations).
 function(zv_product_code target)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   target_compile_options(${target} PRIVATE ${ZV_PRODUCT_FLAGS}
+    $<$<COMPILE_LANGUAGE:CXX>:-include ${PROJECT_SOURCE_DIR}/shell/imports.h>
     $<$<CONFIG:Release>:-Oz -flto -ffat-lto-objects -ffunction-sections -fdata-sections>)
 endfunction()
 

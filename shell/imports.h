@@ -1,0 +1,37 @@
+// Forced into every source of the installer (cmake/installer.cmake). The
+// routines called from several places are declared here without dllimport,
+// so that each call is a relative call to the import library's single jump
+// through the import table: a call through the table itself needs a base
+// relocation at every call site, and the relocations have to fit one
+// 512-byte block of the file.
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"  // "previous dllimport ignored": the point
+extern "C" {
+BOOL WINAPI CloseHandle(HANDLE);
+BOOL WINAPI CreateDirectoryA(LPCSTR, LPSECURITY_ATTRIBUTES);
+HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                           LPDWORD);
+BOOL WINAPI DeleteFileA(LPCSTR);
+DWORD WINAPI GetFileAttributesA(LPCSTR);
+DWORD WINAPI GetLastError(void);
+HMODULE WINAPI GetModuleHandleA(LPCSTR);
+FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR);
+HMODULE WINAPI LoadLibraryExA(LPCSTR, HANDLE, DWORD);
+HLOCAL WINAPI LocalAlloc(UINT, SIZE_T);
+HLOCAL WINAPI LocalFree(HLOCAL);
+BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL WINAPI RemoveDirectoryA(LPCSTR);
+BOOL WINAPI SetFileAttributesA(LPCSTR, DWORD);
+DWORD WINAPI SetFilePointer(HANDLE, LONG, PLONG, DWORD);
+void WINAPI SetLastError(DWORD);
+BOOL WINAPI DeleteObject(HGDIOBJ);
+BOOL WINAPI InvalidateRect(HWND, const RECT*, BOOL);
+BOOL WINAPI ShowWindow(HWND, int);
+int WINAPIV wsprintfA(LPSTR, LPCSTR, ...);
+}
+#pragma GCC diagnostic pop
