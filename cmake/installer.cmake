@@ -59,9 +59,51 @@ function(zv_check_pins what pins)
   endforeach()
 endfunction()
 
+# Sets `out` to the FILETIME (100 ns since 1601, UTC) of `value`, a time
+# written YYYY-MM-DDTHH:MM:SSZ, or to 0 when `value` is empty; anything else
+# stops the configure step: a mistyped floor must never become no floor.
+function(zv_filetime what value out)
+  if(value STREQUAL "")
+    set(${out} 0 PARENT_SCOPE)
+    return()
+  endif()
+  if(NOT value MATCHES "^([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])T([0-9][0-9]):([0-9][0-9]):([0-9][0-9])Z$")
+    message(FATAL_ERROR "${what}: \"${value}\" is not a UTC time written YYYY-MM-DDTHH:MM:SSZ")
+  endif()
+  foreach(i RANGE 1 6)
+    math(EXPR f${i} "${CMAKE_MATCH_${i}}")
+  endforeach()
+  set(days_in 31 28 31 30 31 30 31 31 30 31 30 31)
+  if(f1 GREATER_EQUAL 1601 AND f2 GREATER_EQUAL 1 AND f2 LESS_EQUAL 12)
+    math(EXPR month_index "${f2} - 1")
+    list(GET days_in ${month_index} last)
+    math(EXPR by4 "${f1} % 4")
+    math(EXPR by100 "${f1} % 100")
+    math(EXPR by400 "${f1} % 400")
+    if(f2 EQUAL 2 AND by4 EQUAL 0 AND (NOT by100 EQUAL 0 OR by400 EQUAL 0))
+      set(last 29)
+    endif()
+  endif()
+  if(NOT DEFINED last OR f3 LESS 1 OR f3 GREATER last OR f4 GREATER 23 OR f5 GREATER 59
+     OR f6 GREATER 59)
+    message(FATAL_ERROR "${what}: \"${value}\" is no such time (UTC, from 1601)")
+  endif()
+  # Days since 1601-01-01 of a proleptic Gregorian date, counted from March
+  # so that the leap day ends the year.
+  if(f2 LESS_EQUAL 2)
+    math(EXPR f1 "${f1} - 1")
+    math(EXPR f2 "${f2} + 12")
+  endif()
+  math(EXPR days "365 * ${f1} + ${f1} / 4 - ${f1} / 100 + ${f1} / 400 + (153 * (${f2} - 3) + 2) / 5 + ${f3} - 1 - 584694")
+  math(EXPR filetime "((${days} * 24 + ${f4}) * 60 + ${f5}) * 60 + ${f6}")
+  math(EXPR filetime "${filetime} * 10000000")
+  set(${out} ${filetime} PARENT_SCOPE)
+endfunction()
+
 # An installer executable for one package source:
 #   zv_add_installer(name URL32 url URL64 url [SHA256_32 hex] [SHA256_64 hex]
-#                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF])
+#                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF]
+#                    [SIGNED_NOT_BEFORE YYYY-MM-DDTHH:MM:SSZ])
 # The entry is RunInstaller; nothing of the C or C++ run-time is linked,
 # nor libgcc: shell/nocrt.cpp has the few helpers the compiler calls, and
 # any other one fails the link instead of growing the image unnoticed.
@@ -71,7 +113,7 @@ if(NOT ZV_BUILD_PYTHON)
 endif()
 
 function(zv_add_installer name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE"
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE"
                         "SIGNERS")
   if(NOT DEFINED ARG_REQUIRE_SIGNATURE)
     set(ARG_REQUIRE_SIGNATURE ON)
@@ -83,6 +125,11 @@ function(zv_add_installer name)
     zv_check_pins("${name}: ${one}" "${ARG_${one}}")
   endforeach()
   zv_check_pins("${name}: signer pin" "${ARG_SIGNERS}")
+  zv_filetime("${name}: signed-not-before floor" "${ARG_SIGNED_NOT_BEFORE}" not_before)
+  if(NOT ARG_REQUIRE_SIGNATURE AND NOT not_before EQUAL 0)
+    message(FATAL_ERROR "${name}: a signed-not-before floor (${ARG_SIGNED_NOT_BEFORE}) needs "
+                        "signatures to be required")
+  endif()
   if(ARG_REQUIRE_SIGNATURE AND NOT ARG_SIGNERS)
     message(WARNING "${name}: signatures are required but no signer is pinned: a package "
                     "signed by any publisher that Windows trusts would be run.")

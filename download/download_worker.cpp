@@ -42,7 +42,8 @@ HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
   const DWORD length = CabinetLength(file);
   const bool whole = size >= g_progressMax && (!length || size >= length);
   const HRESULT trust = whole && length
-                            ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature)
+                            ? CheckPackageTrust(file, path, sha256Pin, kSignerPins, kRequireSignature,
+                                                kSignedNotBefore)
                             : INET_E_DOWNLOAD_FAILURE;
   if (whole && length && trust == S_OK)
     return file;

@@ -12,3 +12,5 @@ extern const char kPackageSha256_64[];
 extern const char kSignerPins[];
 // false only in builds for makers who cannot sign yet.
 extern const bool kRequireSignature;
+// Packages signed before this FILETIME (UTC) are refused; 0: no floor.
+extern const unsigned long long kSignedNotBefore;

@@ -17,6 +17,8 @@ typedef CRYPT_PROVIDER_DATA*(WINAPI* ProvDataFromStateDataFn)(HANDLE);
 typedef CRYPT_PROVIDER_SGNR*(WINAPI* ProvSignerFromChainFn)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
 typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD,
                                           PCERT_PUBLIC_KEY_INFO, BYTE*, DWORD*);
+typedef PCRYPT_ATTRIBUTE(WINAPI* FindAttributeFn)(LPCSTR, DWORD, CRYPT_ATTRIBUTE*);
+typedef BOOL(WINAPI* DecodeObjectFn)(DWORD, LPCSTR, const BYTE*, DWORD, DWORD, void*, DWORD*);
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9')
@@ -75,9 +77,38 @@ bool ChainHasPinnedKey(HCRYPTPROV provider, CRYPT_PROVIDER_SGNR* signer, const c
   return false;
 }
 
+ULONGLONG FileTimeValue(const FILETIME& time) {
+  return static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+// true when the signer states that it signed at `notBefore` or later, in
+// the signing-time attribute its signature covers, and no time stamp the
+// platform verified shows the signature older. A later time stamp proves
+// nothing: anyone can have an old signature stamped today.
+bool SignedSince(const CRYPT_PROVIDER_SGNR* signer, ULONGLONG notBefore) {
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  FindAttributeFn find =
+      crypt32 ? LookUpRoutine<FindAttributeFn>(crypt32, "CertFindAttribute") : NULL;
+  DecodeObjectFn decode =
+      crypt32 ? LookUpRoutine<DecodeObjectFn>(crypt32, "CryptDecodeObject") : NULL;
+  if (!find || !decode || !signer || !signer->psSigner ||
+      (signer->csCounterSigners && FileTimeValue(signer->sftVerifyAsOf) < notBefore))
+    return false;
+  const CRYPT_ATTRIBUTES& attributes = signer->psSigner->AuthAttrs;
+  const CRYPT_ATTRIBUTE* stated = find(szOID_RSA_signingTime, attributes.cAttr, attributes.rgAttr);
+  FILETIME signedAt;
+  DWORD size = sizeof(signedAt);
+  // No stated time is no time at or after the floor.
+  return stated && stated->cValue &&
+         decode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_CHOICE_OF_TIME,
+                stated->rgValue[0].pbData, stated->rgValue[0].cbData, 0, &signedAt, &size) &&
+         FileTimeValue(signedAt) >= notBefore;
+}
+
 // Authenticode, by the platform: no UI, no revocation check (a first run
 // may have no route to the revocation servers).
-HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, const char* signerPins) {
+HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, const char* signerPins,
+                        ULONGLONG notBefore) {
   HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
   if (!wintrust)
     return LastErrorAsHresult();
@@ -107,11 +138,14 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
   HRESULT result = static_cast<HRESULT>(verify(noUser, &action, &data));
-  // The chain checked is the one this very call verified.
-  if (result == S_OK && signerPins[0] &&
-      !ChainHasPinnedKey(provider, signerOf(providerData(data.hWVTStateData), 0, FALSE, 0),
-                         signerPins))
-    result = TRUST_E_EXPLICIT_DISTRUST;
+  // The signer judged is the one this very call verified.
+  if (result == S_OK) {
+    CRYPT_PROVIDER_SGNR* signer = signerOf(providerData(data.hWVTStateData), 0, FALSE, 0);
+    if (signerPins[0] && !ChainHasPinnedKey(provider, signer, signerPins))
+      result = TRUST_E_EXPLICIT_DISTRUST;
+    else if (notBefore && !SignedSince(signer, notBefore))
+      result = TRUST_E_TIME_STAMP;
+  }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   verify(noUser, &action, &data);
   return result;
@@ -184,7 +218,7 @@ bool MatchesPin(const BYTE* digest, const char* pins) {
 }
 
 HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
-                          const char* signerPins, bool requireSignature) {
+                          const char* signerPins, bool requireSignature, ULONGLONG notBefore) {
   if (!sha256Pin[0] && !requireSignature)
     return S_OK;
   HashCheck hash = {0, file, sha256Pin, S_OK};
@@ -204,7 +238,7 @@ HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
       hash.result = LastErrorAsHresult();
   }
   const HRESULT signature =
-      requireSignature ? VerifySignature(hash.provider, file, path, signerPins) : S_OK;
+      requireSignature ? VerifySignature(hash.provider, file, path, signerPins, notBefore) : S_OK;
   if (hasher) {
     WaitForSingleObject(hasher, INFINITE);
     CloseHandle(hasher);

@@ -18,11 +18,13 @@ DWORD CabinetLength(HANDLE file);
 // SHA-256 is `sha256Pin` unless that is empty (computed beside the
 // signature check when there is one), and, when
 // `requireSignature`, it has a valid Authenticode signature whose verified
-// chain holds a key in `signerPins` unless that is empty. Otherwise the
-// reason: TRUST_E_BAD_DIGEST, TRUST_E_EXPLICIT_DISTRUST, WinVerifyTrust's
-// own result or a system error as an HRESULT.
+// chain holds a key in `signerPins` unless that is empty, made (as its
+// signer states) no earlier than the FILETIME `notBefore` unless that is 0.
+// Otherwise the reason, first failing first: TRUST_E_BAD_DIGEST,
+// WinVerifyTrust's own result, TRUST_E_EXPLICIT_DISTRUST,
+// TRUST_E_TIME_STAMP, or a system error as an HRESULT.
 HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
-                          const char* signerPins, bool requireSignature);
+                          const char* signerPins, bool requireSignature, ULONGLONG notBefore);
 // true when the 32-byte `digest` is one of `pins`: 64 hexadecimal digits
 // each, either case, separated by ';'.
 bool MatchesPin(const BYTE* digest, const char* pins);

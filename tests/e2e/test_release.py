@@ -1,7 +1,9 @@
-"""A maker's release build: two builds of the same sources, at different
-times and in different directories, give the same installer byte for
-byte, the maker's names reach its version resource as typed, and the
-signed copy verifies and gives the unsigned image back."""
+"""A maker's release build, with everything the README's release takes
+(https addresses, hash and signer pins, a signing-time floor): it stays
+within the size budget, two builds of the same sources, at different times
+and in different directories, give the same installer byte for byte, the
+maker's names reach its version resource as typed, and the signed copy
+verifies and gives the unsigned image back."""
 import shutil
 import subprocess
 import tempfile
@@ -18,6 +20,12 @@ PKI = cabinets.PKI
 # RC and CMake both treat quotes, backslashes and ';' specially.
 NAMES = {"ZV_COMPANY_NAME": 'Zelvio; "Nord" GmbH', "ZV_COPYRIGHT": "© Zelvio \\ Nord",
          "ZV_VERSION": "2.3.4.5"}
+PIN = "0123456789abcdef" * 4
+RELEASE = dict(NAMES, ZV_URL32="https://download.zelvio.example/beta/setupZVViewer.cab",
+               ZV_URL64="https://download.zelvio.example/beta/setupZVViewer64.cab",
+               ZV_SHA256_32=PIN, ZV_SHA256_64=PIN.upper(), ZV_SIGNER_SHA256=PIN + ";" + PIN,
+               ZV_SIGNED_NOT_BEFORE="2026-12-08T21:09:23Z")
+SIZE_BUDGET = 16 * 1024
 
 
 class ReleaseBuildTest(unittest.TestCase):
@@ -38,14 +46,18 @@ class ReleaseBuildTest(unittest.TestCase):
                         "-passout", "file:%s" % password, "-out", str(pkcs12)],
                        check=True, capture_output=True)
         cls.builds = {
-            "a": dict(NAMES, ZV_SIGN_CERT=PKI / "signer-chain.pem", ZV_SIGN_KEY=PKI / "signer.key"),
-            "second": dict(NAMES, ZV_SIGN_PKCS12=pkcs12, ZV_SIGN_PASSWORD_FILE=password),
+            "a": dict(RELEASE, ZV_SIGN_CERT=PKI / "signer-chain.pem", ZV_SIGN_KEY=PKI / "signer.key"),
+            "second": dict(RELEASE, ZV_SIGN_PKCS12=pkcs12, ZV_SIGN_PASSWORD_FILE=password),
         }
         for name, cache_vars in cls.builds.items():
             maker.configure_and_build(cls.top / name, cache_vars, target="zvwebsetup_signed",
                                       env={"SOURCE_DATE_EPOCH": "946684800"} if name != "a" else None)
         cls.first, cls.second = ((cls.top / name / "zvwebsetup.exe").read_bytes()
                                  for name in cls.builds)
+
+    def test_size_within_budget(self):
+        print("\nrelease zvwebsetup.exe: %d bytes (budget %d)" % (len(self.first), SIZE_BUDGET))
+        self.assertLessEqual(len(self.first), SIZE_BUDGET)
 
     def test_two_builds_give_the_same_bytes(self):
         for place in (str(self.top), str(env.REPO)):

@@ -23,10 +23,10 @@ def signer_pin(certificate):
                           check=True, capture_output=True, text=True).stdout.strip()
 
 
-def package(signer="signer", **extra):
+def package(signer="signer", signed_at=None, **extra):
     files = {"Setup.exe": SETUP, "payload\\data.bin": os.urandom(50000)}
     files.update(extra)
-    return cabinets.mszip(files, signer=signer)
+    return cabinets.mszip(files, signer=signer, signed_at=signed_at)
 
 
 class TrustTest(InstallingTest):
@@ -66,6 +66,33 @@ class TrustTest(InstallingTest):
                                                       suffix=label) as run:
                 self.assert_installed(run)
 
+    def test_signing_time_floor(self):
+        # zv_t_floor refuses what its publisher signed before 2026-06-01T00:00:00Z.
+        late = "2026-09-01T00:00:00Z"
+        accepted = [
+            ("at-the-floor", package(signed_at="2026-06-01T00:00:00Z")),
+            # A time stamp changes nothing when the stated time is late enough.
+            ("later-and-stamped",
+             cabinets.stamp(package(signed_at="2026-06-01T00:00:01Z"), late)),
+        ]
+        for label, data in accepted:
+            with self.subTest(label), self.installing(data, installer="zv_t_floor.exe",
+                                                      suffix=label) as run:
+                self.assert_installed(run)
+        refused = [
+            ("a-second-early", package(signed_at="2026-05-31T23:59:59Z"), "s:0x80096005"),
+            # An old release stamped today by anyone: a time stamp shows only
+            # that the signature existed by then, never that it is recent.
+            ("old-stamped-late", cabinets.stamp(package(signed_at="2025-01-01T00:00:00Z"), late),
+             "s:0x80096005"),
+            # The pin is judged before the time.
+            ("other-publisher", package(signer="other", signed_at=late), "s:0x800b0111"),
+        ]
+        for label, data, text in refused:
+            with self.subTest(label), self.installing(data, installer="zv_t_floor.exe",
+                                                      suffix=label) as run:
+                self.assert_refused(run, text)
+
     def test_https_with_a_trusted_certificate_only(self):
         port = int(os.environ.get("ZV_TEST_TLS_PORT", "18432"))
         data = package()
@@ -93,17 +120,21 @@ class TrustTest(InstallingTest):
         with self.installing(theirs, installer=exe, suffix="theirs") as run:
             self.assert_refused(run, "s:0x80096010")  # TRUST_E_BAD_DIGEST
 
-    def test_a_mistyped_pin_stops_the_configure_step(self):
+    def test_a_mistyped_pin_or_floor_stops_the_configure_step(self):
         good = signer_pin(PKI / "signer.pem")
-        cases = {
-            "ZV_SIGNER_SHA256": good + ";" + good[:63],  # a digit short
-            "ZV_SHA256_64": good[:-1] + "g",             # not hexadecimal
-        }
-        for variable, value in cases.items():
-            with self.subTest(variable):
-                build = MAKER_BUILDS / ("bad-" + variable)
+        cases = [
+            ("ZV_SIGNER_SHA256", good + ";" + good[:63], {}),  # a digit short
+            ("ZV_SHA256_64", good[:-1] + "g", {}),             # not hexadecimal
+            ("ZV_SIGNED_NOT_BEFORE", "2026-02-29T12:00:00Z", {}),  # no such day
+            ("ZV_SIGNED_NOT_BEFORE", "2026-12-08 21:09:23", {}),
+            # A floor with nothing signed to judge would protect nothing.
+            ("ZV_SIGNED_NOT_BEFORE", "2026-12-08T21:09:23Z", {"ZV_REQUIRE_SIGNATURE": "OFF"}),
+        ]
+        for variable, value, more in cases:
+            with self.subTest(variable=variable, value=value):
+                build = MAKER_BUILDS / "bad-configure"
                 shutil.rmtree(build, ignore_errors=True)
-                result = maker.configure(build, {variable: value})
+                result = maker.configure(build, {variable: value, **more})
                 self.assertNotEqual(0, result.returncode, result.stdout)
                 self.assertIn(value.split(";")[-1], result.stdout)
                 self.assertFalse((build / "zvwebsetup.exe").exists())

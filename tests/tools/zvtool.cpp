@@ -262,7 +262,7 @@ int Verify(const char* path) {
     printf("failed %lu\n", GetLastError());
     return 1;
   }
-  printf("0x%08lx\n", static_cast<unsigned long>(CheckPackageTrust(file, path, "", "", true)));
+  printf("0x%08lx\n", static_cast<unsigned long>(CheckPackageTrust(file, path, "", "", true, 0)));
   CloseHandle(file);
   return 0;
 }

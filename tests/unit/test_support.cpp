@@ -11,6 +11,7 @@ const char kPackageSha256_32[] = "";
 const char kPackageSha256_64[] = "";
 const char kSignerPins[] = "";
 const bool kRequireSignature = true;
+const unsigned long long kSignedNotBefore = 0;
 
 void ResetInstallerState() {
   LockStatus();

@@ -120,13 +120,13 @@ TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
   HANDLE file = OpenPackage(path().c_str());
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   ASSERT_EQ(0u, CabinetLength(file));  // the hash must still cover the whole file
-  EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), "", "", false));
-  EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), pin, "", false));
-  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", false));
+  EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), "", "", false, 0));
+  EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), pin, "", false, 0));
+  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", false, 0));
   // With a signature required too, both are checked at once; a wrong
   // package is named so whatever its signature.
-  EXPECT_EQ(TRUST_E_NOSIGNATURE, CheckPackageTrust(file, path().c_str(), pin, "", true));
-  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", true));
+  EXPECT_EQ(TRUST_E_NOSIGNATURE, CheckPackageTrust(file, path().c_str(), pin, "", true, 0));
+  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", true, 0));
   CloseHandle(file);
 }
 

@@ -5,12 +5,14 @@ times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time). `mszip` makes a
 real package the way a maker does, with scripts/make-package: an MSZIP
 cabinet signed by one of the test PKI's publishers. `sign` signs any
-cabinet the same way.
+cabinet the same way; `stamp` adds a time stamp to a signed one.
 """
+import calendar
 import shutil
 import struct
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 from typing import NamedTuple
 
@@ -80,6 +82,24 @@ def signing_pair(signer):
     return str(PKI / (signer + "-chain.pem")), str(PKI / (signer + ".key"))
 
 
+def unix_time(utc):
+    """Seconds since 1970 of "YYYY-MM-DDTHH:MM:SSZ"."""
+    return str(calendar.timegm(time.strptime(utc, "%Y-%m-%dT%H:%M:%SZ")))
+
+
+def stamp(cabinet, utc):
+    """A signed `cabinet` with an RFC 3161 time stamp of `utc` added by the
+    test time-stamping authority: what anyone can add to a signed file."""
+    with tempfile.TemporaryDirectory(prefix="zvstamp-") as scratch:
+        unsigned, stamped = Path(scratch) / "in.cab", Path(scratch) / "out.cab"
+        unsigned.write_bytes(cabinet)
+        subprocess.run(["osslsigncode", "add", "-TSA-certs", str(PKI / "tsa-chain.pem"),
+                        "-TSA-key", str(PKI / "tsa.key"), "-TSA-time", unix_time(utc),
+                        "-in", str(unsigned), "-out", str(stamped)], check=True,
+                       stdin=subprocess.DEVNULL, capture_output=True)
+        return stamped.read_bytes()
+
+
 def sign(cabinet, signer="signer"):
     """`cabinet` Authenticode-signed (SHA-256) by `signer`."""
     with tempfile.TemporaryDirectory(prefix="zvsign-") as scratch:
@@ -92,10 +112,11 @@ def sign(cabinet, signer="signer"):
         return signed.read_bytes()
 
 
-def mszip(files, signer="signer"):
+def mszip(files, signer="signer", signed_at=None):
     """A package of `files`, which maps names ("sub\\a.txt" or "sub/a.txt")
     to bytes or to the path of a file to copy; signed by `signer` with
-    scripts/make-package, or left unsigned (plain gcab) when None."""
+    scripts/make-package (stating `signed_at`, "YYYY-MM-DDTHH:MM:SSZ", or
+    now), or left unsigned (plain gcab) when None."""
     with tempfile.TemporaryDirectory(prefix="zvcab-") as scratch:
         stage = Path(scratch) / "in"
         stage.mkdir()
@@ -111,9 +132,10 @@ def mszip(files, signer="signer"):
             names.append(relative)
         out = Path(scratch) / "out.cab"
         if signer is not None and "Setup.exe" in names:
-            subprocess.run([str(REPO / "scripts" / "make-package"), "-o", str(out), str(stage),
-                            *signing_pair(signer)], check=True, stdin=subprocess.DEVNULL,
-                           capture_output=True)
+            at = ["-t", signed_at] if signed_at else []
+            subprocess.run([str(REPO / "scripts" / "make-package"), "-o", str(out), *at,
+                            str(stage), *signing_pair(signer)], check=True,
+                           stdin=subprocess.DEVNULL, capture_output=True)
             return out.read_bytes()
         # make-package refuses a package without Setup.exe: such broken
         # packages are put together and signed here.
