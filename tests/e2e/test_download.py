@@ -19,7 +19,7 @@ PACKAGES = env.BUILD / "e2e-runs" / "test_download-packages"
 BLACK, YELLOW, RED, BLUE = (0, 0, 0), (255, 255, 0), (255, 0, 0), (0, 0, 255)
 # Native first for the download libraries: Wine would then load any
 # urlmon.dll or wininet.dll found on the ordinary search path.
-PREFER_NATIVE = {"WINEDLLOVERRIDES": "mscoree,mshtml=;urlmon,wininet=n,b"}
+PREFER_NATIVE = {"WINEDLLOVERRIDES": env.NO_DOWNLOADS_NO_DEBUGGER + ";urlmon,wininet=n,b"}
 
 
 def make_package(name, payload_size):

@@ -31,6 +31,12 @@ _REGISTRY = [
 ]
 
 
+# No Mono or Gecko to fetch; and a process that crashes just ends: Wine's
+# automatic debugger, which would attach to it, can hang for ever under an
+# emulator, and with it `wineserver -w` and all that waits for the prefix.
+NO_DOWNLOADS_NO_DEBUGGER = "mscoree,mshtml=;winedbg.exe=d"
+
+
 def prefix(arch):
     return WINE_DIR / arch
 
@@ -44,7 +50,7 @@ def wine_environ(arch="win32", extra=None):
     env.update({
         "WINEPREFIX": str(prefix(arch)),
         "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "WINEDLLOVERRIDES": NO_DOWNLOADS_NO_DEBUGGER,
         "DISPLAY": display(),
     })
     env.pop("WINEARCH", None)
