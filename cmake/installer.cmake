@@ -59,6 +59,22 @@ function(zv_check_pins what pins)
   endforeach()
 endfunction()
 
+# Sets `out` to checked `pins` as the installer holds them, the body of a
+# C string literal: their count as one byte, then each pin's 32 bytes.
+function(zv_pin_list out pins)
+  list(LENGTH pins count)
+  if(count GREATER 255)
+    message(FATAL_ERROR "more than 255 pins")
+  endif()
+  math(EXPR count "${count}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "0x" "\\x" bytes "${count}")
+  foreach(pin IN LISTS pins)
+    string(REGEX REPLACE "(..)" "\\\\x\\1" pin "${pin}")
+    string(APPEND bytes "${pin}")
+  endforeach()
+  set(${out} "${bytes}" PARENT_SCOPE)
+endfunction()
+
 # Sets `out` to the FILETIME (100 ns since 1601, UTC) of `value`, a time
 # written YYYY-MM-DDTHH:MM:SSZ, or to 0 when `value` is empty; anything else
 # stops the configure step: a mistyped floor must never become no floor.
@@ -143,9 +159,9 @@ function(zv_add_installer name)
     string(TOLOWER ${url} key)
     set(${key} "${escaped}")
   endforeach()
-  set(sha32 "${ARG_SHA256_32}")
-  set(sha64 "${ARG_SHA256_64}")
-  list(JOIN ARG_SIGNERS ";" signers)
+  zv_pin_list(sha32 "${ARG_SHA256_32}")
+  zv_pin_list(sha64 "${ARG_SHA256_64}")
+  zv_pin_list(signers "${ARG_SIGNERS}")
   if(ARG_REQUIRE_SIGNATURE)
     set(require true)
   else()

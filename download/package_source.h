@@ -4,11 +4,12 @@
 
 extern const char kPackageUrl32[];
 extern const char kPackageUrl64[];
-// SHA-256 of each package as 64 hexadecimal digits; empty: not pinned.
+// Pin lists (MatchesPin): the SHA-256 of each package, at most one;
+// empty: not pinned.
 extern const char kPackageSha256_32[];
 extern const char kPackageSha256_64[];
-// SHA-256 pins of signers' public keys, separated by ';'; empty: any
-// publisher Windows trusts.
+// SHA-256 pins of signers' public keys; empty: any publisher Windows
+// trusts.
 extern const char kSignerPins[];
 // false only in builds for makers who cannot sign yet.
 extern const bool kRequireSignature;

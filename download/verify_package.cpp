@@ -20,16 +20,6 @@ typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWOR
 typedef PCRYPT_ATTRIBUTE(WINAPI* FindAttributeFn)(LPCSTR, DWORD, CRYPT_ATTRIBUTE*);
 typedef BOOL(WINAPI* DecodeObjectFn)(DWORD, LPCSTR, const BYTE*, DWORD, DWORD, void*, DWORD*);
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // SHA-256 of the whole file, read from its start through the held handle.
 HRESULT HashFile(HCRYPTPROV provider, HANDLE file, BYTE* digest) {
   BYTE* buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kHashChunk));
@@ -200,20 +190,9 @@ DWORD CabinetLength(HANDLE file) {
 }
 
 bool MatchesPin(const BYTE* digest, const char* pins) {
-  const char* pin = pins;
-  while (*pin) {
-    DWORD i = 0;
-    // HexValue is -1 for anything but a hexadecimal digit: no nibble.
-    while (i < 2 * kSha256Size &&
-           HexValue(pin[i]) == ((i % 2) ? digest[i / 2] & 0x0F : digest[i / 2] >> 4))
-      ++i;
-    if (i == 2 * kSha256Size && (pin[i] == ';' || pin[i] == 0))
+  for (BYTE count = pins[0]; count; --count)
+    if (!memcmp(digest, pins + 1 + (count - 1) * kSha256Size, kSha256Size))
       return true;
-    while (*pin && *pin != ';')
-      ++pin;
-    if (*pin)
-      ++pin;
-  }
   return false;
 }
 

@@ -15,7 +15,7 @@ HANDLE OpenPackage(const char* path);
 // several files is no package.
 DWORD CabinetLength(HANDLE file);
 // S_OK when the package held in `file` (found at `path`) may run: its
-// SHA-256 is `sha256Pin` unless that is empty (computed beside the
+// SHA-256 is in `sha256Pin` unless that is empty (computed beside the
 // signature check when there is one), and, when
 // `requireSignature`, it has a valid Authenticode signature whose verified
 // chain holds a key in `signerPins` unless that is empty, made (as its
@@ -25,6 +25,7 @@ DWORD CabinetLength(HANDLE file);
 // TRUST_E_TIME_STAMP, or a system error as an HRESULT.
 HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
                           const char* signerPins, bool requireSignature, ULONGLONG notBefore);
-// true when the 32-byte `digest` is one of `pins`: 64 hexadecimal digits
-// each, either case, separated by ';'.
+// true when the 32-byte `digest` is one of `pins`: a pin list as the build
+// writes it, the number of pins in its first byte, then each pin's 32 bytes.
+// A list whose first byte is 0 (an empty string) pins nothing.
 bool MatchesPin(const BYTE* digest, const char* pins);

@@ -15,31 +15,38 @@ namespace {
 const BYTE kAbc[32] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
                        0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
                        0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
-const std::string kAbcHex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-const std::string kOtherHex = "0000000000000000000000000000000000000000000000000000000000000000";
 
-TEST(MatchesPin, AnyEntryOfTheListInEitherCase) {
-  std::string upper = kAbcHex;
-  CharUpperA(&upper[0]);
-  EXPECT_TRUE(MatchesPin(kAbc, kAbcHex.c_str()));
-  EXPECT_TRUE(MatchesPin(kAbc, upper.c_str()));
-  EXPECT_TRUE(MatchesPin(kAbc, (kOtherHex + ";" + kAbcHex).c_str()));
-  EXPECT_TRUE(MatchesPin(kAbc, (kAbcHex + ";" + kOtherHex).c_str()));
+// A pin list as the build writes it: the count, then the pins.
+std::string PinList(std::initializer_list<std::string> pins) {
+  std::string list(1, static_cast<char>(pins.size()));
+  for (const std::string& pin : pins)
+    list += pin;
+  return list;
+}
+
+const std::string kAbcPin(reinterpret_cast<const char*>(kAbc), sizeof(kAbc));
+const std::string kZeroPin(32, '\0');
+
+TEST(MatchesPin, AnyEntryOfTheList) {
+  EXPECT_TRUE(MatchesPin(kAbc, PinList({kAbcPin}).c_str()));
+  EXPECT_TRUE(MatchesPin(kAbc, PinList({kZeroPin, kAbcPin}).c_str()));
+  EXPECT_TRUE(MatchesPin(kAbc, PinList({kAbcPin, kZeroPin}).c_str()));
+  EXPECT_TRUE(MatchesPin(kAbc, PinList({kZeroPin, kZeroPin, kAbcPin}).c_str()));
 }
 
 TEST(MatchesPin, NearMissesNeverMatch) {
-  std::string lastDigit = kAbcHex;
-  lastDigit[63] = 'c';
-  std::string firstDigit = kAbcHex;
-  firstDigit[0] = 'a';
+  std::string lastByte = kAbcPin;
+  lastByte[31] ^= 1;
+  std::string firstByte = kAbcPin;
+  firstByte[0] ^= 0x80;
   EXPECT_FALSE(MatchesPin(kAbc, ""));
-  EXPECT_FALSE(MatchesPin(kAbc, kOtherHex.c_str()));
-  EXPECT_FALSE(MatchesPin(kAbc, lastDigit.c_str()));
-  EXPECT_FALSE(MatchesPin(kAbc, firstDigit.c_str()));
-  EXPECT_FALSE(MatchesPin(kAbc, kAbcHex.substr(0, 62).c_str()));  // a prefix
-  EXPECT_FALSE(MatchesPin(kAbc, (kAbcHex + "0").c_str()));         // longer
-  EXPECT_FALSE(MatchesPin(kAbc, (kAbcHex.substr(0, 32) + ";" + kAbcHex.substr(32)).c_str()));
-  EXPECT_FALSE(MatchesPin(kAbc, (" " + kAbcHex).c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, PinList({}).c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, PinList({kZeroPin}).c_str()));
+  EXPECT_FALSE(MatchesPin(kAbc, PinList({lastByte, firstByte}).c_str()));
+  // The count bounds the list: a pin beyond it is no pin.
+  std::string counted = PinList({kZeroPin, kAbcPin});
+  counted[0] = 1;
+  EXPECT_FALSE(MatchesPin(kAbc, counted.c_str()));
 }
 
 class HeldPackage : public ::testing::Test {
@@ -114,19 +121,23 @@ TEST_F(HeldPackage, KeepsWritersOutLetsTheDecoderReadAndGoesWithTheLastHandle) {
 }
 
 TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
-  // Several read chunks long; the pin is its SHA-256 in upper case.
+  // Several read chunks long; the pin is its SHA-256.
   ASSERT_TRUE(WriteBytes(path(), "MSCF" + std::string(200000, '\0')));
-  const char* pin = "F4966D65E372A4FAE8B8FE2ED9D2FB9F48BA597BCA1B6FD8D37EE91CBEA9382E";
+  const std::string ours = PinList({std::string(
+      "\xf4\x96\x6d\x65\xe3\x72\xa4\xfa\xe8\xb8\xfe\x2e\xd9\xd2\xfb\x9f"
+      "\x48\xba\x59\x7b\xca\x1b\x6f\xd8\xd3\x7e\xe9\x1c\xbe\xa9\x38\x2e", 32)});
+  const char* pin = ours.c_str();
+  const std::string other = PinList({kAbcPin});
   HANDLE file = OpenPackage(path().c_str());
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   ASSERT_EQ(0u, CabinetLength(file));  // the hash must still cover the whole file
   EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), "", "", false, 0));
   EXPECT_EQ(S_OK, CheckPackageTrust(file, path().c_str(), pin, "", false, 0));
-  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", false, 0));
+  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), other.c_str(), "", false, 0));
   // With a signature required too, both are checked at once; a wrong
   // package is named so whatever its signature.
   EXPECT_EQ(TRUST_E_NOSIGNATURE, CheckPackageTrust(file, path().c_str(), pin, "", true, 0));
-  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), kAbcHex.c_str(), "", true, 0));
+  EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), other.c_str(), "", true, 0));
   CloseHandle(file);
 }
 
