@@ -84,6 +84,9 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
     ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)));
     return 0;
   }
+  // Beside the download, never waited for: its verdict is nobody's.
+  if (kRequireSignature)
+    CloseHandle(CreateThread(NULL, 0, WarmUpTrust, NULL, 0, NULL));
   const HRESULT result = DownloadToFile(url, path, OnDownloadProgress);
   if (result != S_OK) {
     // Nothing of a failed download is kept, not even in the work directory.

@@ -162,6 +162,13 @@ DWORD WINAPI CheckHash(LPVOID parameter) {
 
 }  // namespace
 
+DWORD WINAPI WarmUpTrust(LPVOID) {
+  char path[kPathCapacity];
+  if (GetModuleFileNameA(NULL, path, kPathCapacity))
+    VerifySignature(0, NULL, path, "", 0);
+  return 0;
+}
+
 HANDLE OpenPackage(const char* path) {
   return CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                      FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_SEQUENTIAL_SCAN, NULL);

@@ -3,6 +3,12 @@
 #pragma once
 #include <windows.h>
 
+// The first signature check of a process starts the trust providers and
+// opens the certificate stores (most of a second under Wine, whatever the
+// file): a thread that makes a throw-away check of the installer's own file
+// while the package downloads, so that the real check finds them started.
+// It decides nothing; the process ends whatever it is doing.
+DWORD WINAPI WarmUpTrust(LPVOID);
 // Opens `path` for reading with read sharing only: while the handle is
 // open nobody can write, replace, rename or delete the file. Closing the
 // last handle deletes it, so that no ending leaves the package behind, not
