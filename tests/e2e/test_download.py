@@ -4,7 +4,6 @@ how progress shows, how each kind of server failure ends, closing in the
 middle of a download, and that no DLL planted beside the installer is
 loaded in place of the system's download libraries."""
 import contextlib
-import os
 import shutil
 import time
 import unittest
@@ -25,15 +24,8 @@ PREFER_NATIVE = {"WINEDLLOVERRIDES": env.NO_DOWNLOADS_NO_DEBUGGER + ";urlmon,win
 def make_package(name, payload_size):
     """A signed package holding the Setup.exe stand-in and `payload_size`
     random bytes, built once per test PKI."""
-    cab = PACKAGES / (name + ".cab")
-    pki = cabinets.PKI / ".complete"
-    if not cab.exists() or cab.stat().st_mtime < pki.stat().st_mtime:
-        PACKAGES.mkdir(parents=True, exist_ok=True)
-        package = cabinets.mszip({"Setup.exe": TOOLS / "setup_double.exe",
-                                  "payload.bin": os.urandom(payload_size)})
-        cab.with_suffix(".part").write_bytes(package)
-        os.replace(cab.with_suffix(".part"), cab)
-    return cab.read_bytes()
+    return cabinets.kept_payload_package(PACKAGES / (name + ".cab"),
+                                         TOOLS / "setup_double.exe", payload_size)
 
 
 class DownloadTest(unittest.TestCase):

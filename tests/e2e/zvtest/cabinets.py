@@ -5,9 +5,11 @@ times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time). `mszip` makes a
 real package the way a maker does, with scripts/make-package: an MSZIP
 cabinet signed by one of the test PKI's publishers. `sign` signs any
-cabinet the same way; `stamp` adds a time stamp to a signed one.
+cabinet the same way; `stamp` adds a time stamp to a signed one;
+`kept_payload_package` keeps a large package between runs.
 """
 import calendar
+import os
 import shutil
 import struct
 import subprocess
@@ -110,6 +112,18 @@ def sign(cabinet, signer="signer"):
                         "-in", str(unsigned), "-out", str(signed)], check=True,
                        stdin=subprocess.DEVNULL, capture_output=True)
         return signed.read_bytes()
+
+
+def kept_payload_package(cab, setup, payload_size):
+    """The bytes of `cab`, a signed package of `setup` as Setup.exe and
+    `payload_size` random bytes; made once, and again when the test PKI
+    whose keys sign it is newer."""
+    if not cab.exists() or cab.stat().st_mtime < (PKI / ".complete").stat().st_mtime:
+        cab.parent.mkdir(parents=True, exist_ok=True)
+        package = mszip({"Setup.exe": setup, "payload.bin": os.urandom(payload_size)})
+        cab.with_suffix(".part").write_bytes(package)
+        os.replace(cab.with_suffix(".part"), cab)
+    return cab.read_bytes()
 
 
 def mszip(files, signer="signer", signed_at=None):

@@ -98,8 +98,8 @@ _STEP_SECONDS = 300
 _BOOT_ATTEMPTS = 3
 
 
-def _step(args, arch, timeout=_STEP_SECONDS, extra=None):
-    subprocess.run(args, env=wine_environ(arch, extra), stdin=subprocess.DEVNULL,
+def _step(args, arch, timeout=_STEP_SECONDS):
+    subprocess.run(args, env=wine_environ(arch), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
                    timeout=timeout)
 
