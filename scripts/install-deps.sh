@@ -19,8 +19,18 @@ install_missing() {
     done
     [ -z "$missing" ] && return 0
     $SUDO dpkg --add-architecture i386
-    $SUDO apt-get update -q
-    $SUDO apt-get install -y -q --no-install-recommends $missing
+    # A mirror caught mid-sync fails one index now and then: try again, and
+    # go on with what was fetched; the install itself still has to succeed.
+    for attempt in 1 2 3; do
+        $SUDO apt-get update -q && break
+        sleep 10
+    done || true
+    # When one architecture's index of an update suite could not be fetched,
+    # its other architecture offers newer versions of libraries that both
+    # must have alike: the release's own suite then serves both.
+    $SUDO apt-get install -y -q --no-install-recommends $missing ||
+        $SUDO apt-get install -y -q --no-install-recommends \
+            -o APT::Default-Release="$(. /etc/os-release && echo "$VERSION_CODENAME")" $missing
 }
 
 install_missing $PKGS
