@@ -9,6 +9,7 @@ import xml.etree.ElementTree as ET
 import pefile
 
 from zvtest import env, maker
+from zvtest.session import tool, win_path
 
 EXE = env.BUILD / "zvwebsetup.exe"
 SIZE_BUDGET = 16 * 1024
@@ -72,21 +73,26 @@ class ExecutableTest(unittest.TestCase):
             self.assertNotIn(late, routines)
         self.assertIn("LoadLibraryExA", routines)
 
-    def test_icon_group_with_one_48_pixel_256_colour_image(self):
+    def test_icon_group_with_one_48_pixel_png_image_the_system_loads(self):
         group = self.resource(RT_GROUP_ICON)
         self.assertEqual(["IDI_ICON1"], [str(e.name) for e in group.directory.entries])
         lang = group.directory.entries[0].directory.entries[0]
         data = self.pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
         count = int.from_bytes(data[4:6], "little")
         self.assertEqual(1, count)
-        width, height, colours, _, planes, bits = data[6], data[7], data[8], data[9], \
-            int.from_bytes(data[10:12], "little"), int.from_bytes(data[12:14], "little")
-        self.assertEqual((48, 48, 8), (width, height, bits))
+        width, height, bits = data[6], data[7], int.from_bytes(data[12:14], "little")
+        self.assertEqual((48, 48, 32), (width, height, bits))
         image_id = int.from_bytes(data[18:20], "little")
         icon = [e for e in self.resource(RT_ICON).directory.entries if e.id == image_id]
         self.assertEqual(1, len(icon))
-        header = self.pe.get_data(icon[0].directory.entries[0].data.struct.OffsetToData, 40)
-        self.assertEqual(8, int.from_bytes(header[14:16], "little"))  # biBitCount
+        image = self.pe.get_data(icon[0].directory.entries[0].data.struct.OffsetToData, 8)
+        self.assertEqual(b"\x89PNG\r\n\x1a\n", image)
+        # As the window class gets it: decoded and scaled to the system's
+        # icon size, the centre the shell's dark green cross.
+        size, _, centre = tool("icon", win_path(EXE), "IDI_ICON1").partition(":")
+        self.assertEqual("32x32", size)
+        red, green, blue = bytes.fromhex(centre)
+        self.assertTrue(red < green > blue and green < 0x60, centre)
 
     def test_manifest_requires_administrator_and_names_vista_and_7(self):
         manifest = self.resource(RT_MANIFEST)

@@ -3,7 +3,7 @@
 // byte), reports the installer window as a user would see it, and closes
 // it the way the close box does, or posts it a message. It also paints
 // reference pictures with the installer's own painter, runs its
-// DeleteTree, loads a DLL the way a careless program would, trusts a root
+// DeleteTree, loads an executable's icon, loads a DLL the way a careless program would, trusts a root
 // certificate machine-wide, makes a bare urlmon download, runs the
 // installer's signature check on a file, and plays a same-user attacker
 // who swaps the downloaded package or the directory it is unpacked in.
@@ -168,6 +168,34 @@ int Render(const char* text, int width, int height, bool error, const char* bmpF
 int Load(const char* name) {
   HMODULE module = LoadLibraryA(name);
   printf("%s %lu\n", module ? "loaded" : "failed", module ? 0ul : GetLastError());
+  return 0;
+}
+
+// An executable's icon as the system's window classes load it
+// (LoadIcon: the system's icon size): "WxH:RRGGBB" with the colour of its
+// centre pixel, or "none".
+int IconCommand(const char* exe, const char* name) {
+  HMODULE module = LoadLibraryExA(exe, NULL, LOAD_LIBRARY_AS_DATAFILE);
+  HICON icon = module ? LoadIconA(module, name) : NULL;
+  ICONINFO parts;
+  BITMAP bitmap = {};
+  if (!icon || !GetIconInfo(icon, &parts) || !parts.hbmColor ||
+      !GetObjectA(parts.hbmColor, sizeof(bitmap), &bitmap)) {
+    printf("none\n");
+    return 1;
+  }
+  const LONG w = bitmap.bmWidth, h = bitmap.bmHeight;
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB};
+  DWORD* pixels = new DWORD[w * h]();
+  HDC screen = GetDC(NULL);
+  GetDIBits(screen, parts.hbmColor, 0, h, pixels, &info, DIB_RGB_COLORS);
+  ReleaseDC(NULL, screen);
+  const DWORD centre = pixels[(h / 2) * w + w / 2];
+  printf("%ldx%ld:%06lx\n", w, h, centre & 0xFFFFFF);
+  delete[] pixels;
+  DeleteObject(parts.hbmColor);
+  DeleteObject(parts.hbmMask);
   return 0;
 }
 
@@ -464,6 +492,8 @@ int main(int argc, char** argv) {
     return Render(argv[2], atoi(argv[3]), atoi(argv[4]), !strcmp(argv[5], "error"), argv[6]);
   if (argc == 3 && !strcmp(argv[1], "load"))
     return Load(argv[2]);
+  if (argc == 4 && !strcmp(argv[1], "icon"))
+    return IconCommand(argv[2], argv[3]);
   if (argc == 3 && !strcmp(argv[1], "deltree"))
     return DeleteTreeCommand(argv[2]);
   if (argc == 3 && !strcmp(argv[1], "trustroot"))
@@ -482,6 +512,7 @@ int main(int argc, char** argv) {
   fprintf(stderr,
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
+          "     | icon EXE NAME\n"
           "     | trustroot CERT.der | fetch URL FILE | verify FILE\n"
           "     | post CLASS MESSAGE LPARAM | swapdir SETUP SECONDS ROOT...\n"
           "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");
