@@ -5,7 +5,7 @@
 #include "shell/system_library.h"
 #include "shell/text.h"
 
-char g_extractDir[kPathCapacity];
+WCHAR g_extractDir[kPathCapacity];
 HANDLE g_extractCabinet;
 BYTE g_writeFailed;
 
@@ -14,6 +14,7 @@ namespace {
 // Read-only, hidden, system and archive; the cabinet's "run after
 // extraction" (0x40) and "name is UTF-8" (0x80) bits are dropped.
 const USHORT kAppliedAttributes = 0x27;
+const USHORT kNameIsUtf8 = 0x80;
 
 typedef HFDI(DIAMONDAPI* FDICreateFn)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE,
                                       PFNSEEK, int, PERF);
@@ -41,7 +42,7 @@ bool LoadFdi(FdiRoutines* fdi) {
   return fdi->create && fdi->isCabinet && fdi->copy && fdi->destroy;
 }
 
-bool IsSeparator(char c) {
+bool IsSeparator(WCHAR c) {
   return c == '\\' || c == '/';
 }
 
@@ -51,7 +52,7 @@ const char kDeviceNames[][8] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}
 // A DOS device name (CON, NUL, COM1, LPT1.txt, ...) names the device in
 // every directory, whatever follows its first dot: bytes written there
 // would leave the destination.
-bool IsDeviceName(const char* component, int length) {
+bool IsDeviceName(const WCHAR* component, int length) {
   int stem = 0;
   while (stem < length && component[stem] != '.')
     ++stem;
@@ -59,8 +60,15 @@ bool IsDeviceName(const char* component, int length) {
     --stem;
   if (stem < 3 || stem > 7)
     return false;
+  // Device names are ASCII but for the superscript digits of COM and LPT,
+  // which are Latin-1: the fourth character is kept as its Latin-1 byte.
   char name[8];
-  CopyText(name, component, stem + 1);
+  for (int i = 0; i < stem; ++i) {
+    if (component[i] >= (i == 3 ? 0x100 : 0x80))
+      return false;
+    name[i] = static_cast<char>(component[i]);
+  }
+  name[stem] = 0;
   for (const char* device : kDeviceNames) {
     if (!lstrcmpiA(name, device))
       return true;
@@ -74,12 +82,12 @@ bool IsDeviceName(const char* component, int length) {
 
 // Components made only of dots and spaces ("..", ". .", "...") are refused:
 // the system's path normalisation may turn them into a parent reference.
-bool IsSafeEntryName(const char* name) {
+bool IsSafeEntryName(const WCHAR* name) {
   if (!name[0] || IsSeparator(name[0]))
     return false;
   bool onlyDots = true;
-  const char* component = name;
-  for (const char* p = name;; ++p) {
+  const WCHAR* component = name;
+  for (const WCHAR* p = name;; ++p) {
     if (*p == ':')
       return false;
     if (*p == 0 || IsSeparator(*p)) {
@@ -95,15 +103,15 @@ bool IsSafeEntryName(const char* name) {
   }
 }
 
-INT_PTR CreateOutputFile(const char* path) {
+INT_PTR CreateOutputFile(const WCHAR* path) {
   // Created empty, never opened over an existing file's bytes.
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
 }
 
-void StampFile(const char* path, USHORT date, USHORT time) {
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+void StampFile(const WCHAR* path, USHORT date, USHORT time) {
+  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE)
     return;
@@ -116,8 +124,16 @@ void StampFile(const char* path, USHORT date, USHORT time) {
 
 }  // namespace
 
-bool BuildExtractPath(const char* name, char* out) {
-  return IsSafeEntryName(name) && JoinPath(g_extractDir, name, out);
+bool BuildExtractPath(const char* stored, USHORT attributes, WCHAR* out) {
+  // Marked names are UTF-8, as the cabinet tools that mark them write
+  // them; a malformed one (an overlong dot or backslash among them) is refused,
+  // never patched up. Unmarked names are read as the narrow file calls
+  // would read them.
+  const bool utf8 = (attributes & kNameIsUtf8) != 0;
+  WCHAR name[kPathCapacity];
+  return MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0, stored, -1,
+                             name, kPathCapacity) &&
+         IsSafeEntryName(name) && JoinPath<WCHAR>(g_extractDir, name, out);
 }
 
 // LocalAlloc takes from the process heap as well, without a GetProcessHeap
@@ -171,11 +187,11 @@ FNSEEK(CabSeek) {
 }
 
 FNFDINOTIFY(CabinetNotify) {
-  char path[kPathCapacity];
+  WCHAR path[kPathCapacity];
   switch (fdint) {
     case fdintCOPY_FILE:
       // -1 makes FDI abandon the whole extraction.
-      if (!BuildExtractPath(pfdin->psz1, path))
+      if (!BuildExtractPath(pfdin->psz1, pfdin->attribs, path))
         return -1;
       // Directories only beneath the destination; a failure shows as the
       // create failing.
@@ -183,9 +199,9 @@ FNFDINOTIFY(CabinetNotify) {
       return CreateOutputFile(path);
     case fdintCLOSE_FILE_INFO:
       CabClose(pfdin->hf);
-      if (BuildExtractPath(pfdin->psz1, path)) {
+      if (BuildExtractPath(pfdin->psz1, pfdin->attribs, path)) {
         StampFile(path, pfdin->date, pfdin->time);
-        SetFileAttributesA(path, pfdin->attribs & kAppliedAttributes);
+        SetFileAttributesW(path, pfdin->attribs & kAppliedAttributes);
       }
       return TRUE;
     case fdintNEXT_CABINET:
@@ -198,9 +214,8 @@ FNFDINOTIFY(CabinetNotify) {
 }
 
 bool ExtractCabinet(const char* destinationDirectory, HANDLE cabinet) {
-  if (TextLength(destinationDirectory) >= kPathCapacity)
+  if (!WidenPath(destinationDirectory, g_extractDir))
     return false;
-  CopyText(g_extractDir, destinationDirectory);
   g_extractCabinet = cabinet;
   g_writeFailed = 0;
   FdiRoutines fdi;

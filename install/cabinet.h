@@ -3,7 +3,8 @@
 #include <windows.h>
 #include <fdi.h>
 
-extern char g_extractDir[260];
+// UTF-16: the names beneath it come from the package.
+extern WCHAR g_extractDir[260];
 // The cabinet being unpacked, the only file FDI ever reads.
 extern HANDLE g_extractCabinet;
 // Set when a file could not be written whole (a full disk).
@@ -15,11 +16,13 @@ extern BYTE g_writeFailed;
 // cabinet of a set.
 bool ExtractCabinet(const char* destinationDirectory, HANDLE cabinet);
 
-// g_extractDir + "\\" + `name` into `out` (260 bytes); false when `name`
-// could lead outside the destination (a ".." or dots-only component, a
-// leading separator, a drive or stream colon, a device name such as NUL or
-// COM1) or the path would not fit.
-bool BuildExtractPath(const char* name, char* out);
+// g_extractDir + "\\" + the entry's name as stored, decoded (UTF-8 where
+// `attributes` mark it so, else the ANSI code page), into `out` (260
+// units); false when the name is not valid UTF-8 as marked, could lead
+// outside the destination (a ".." or dots-only component, a leading
+// separator, a drive or stream colon, a device name such as NUL or COM1)
+// or the path would not fit.
+bool BuildExtractPath(const char* stored, USHORT attributes, WCHAR* out);
 
 // The decoder's callbacks.
 FNALLOC(CabAlloc);

@@ -9,9 +9,52 @@ bool IsDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+int DeleteWideTree(const WCHAR* directory, bool recurse) {
+  // A root that is a link is left alone with all it leads to.
+  const DWORD attributes = GetFileAttributesW(directory);
+  if (!IsDirectory(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return 0;
+  WCHAR pattern[kPathCapacity];
+  if (!JoinPath(directory, L"*", pattern))
+    return 0;
+  int count = 0;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(pattern, &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const WCHAR* name = entry.cFileName;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+        continue;
+      WCHAR full[kPathCapacity];
+      if (!JoinPath(directory, name, full))
+        continue;
+      const DWORD attributes = entry.dwFileAttributes;
+      const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      // Read-only, hidden and system cleared on directories too: a
+      // read-only one cannot be removed.
+      SetFileAttributesW(full, FILE_ATTRIBUTE_NORMAL);
+      if (!isLink && isDirectory && recurse) {
+        count += DeleteWideTree(full, true);
+        continue;
+      }
+      // A junction or symbolic link is removed as a link, never followed:
+      // nothing beneath an elevated walk may be redirected elsewhere.
+      if (isLink && isDirectory)
+        RemoveDirectoryW(full);
+      else if (DeleteFileW(full))
+        ++count;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(directory);
+  return count;
+}
+
 }  // namespace
 
-bool JoinPath(const char* first, const char* second, char* out) {
+template <typename Char>
+bool JoinPath(const Char* first, const Char* second, Char* out) {
   int length = TextLength(first);
   if (length + 1 + TextLength(second) >= kPathCapacity)
     return false;
@@ -22,33 +65,39 @@ bool JoinPath(const char* first, const char* second, char* out) {
   CopyText(out + length, second);
   return true;
 }
+template bool JoinPath(const char*, const char*, char*);
+template bool JoinPath(const WCHAR*, const WCHAR*, WCHAR*);
 
-const char* FindLastChar(const char* text, char character) {
-  for (const char* p = text + TextLength(text); p > text;) {
+bool WidenPath(const char* path, WCHAR* out) {
+  return MultiByteToWideChar(CP_ACP, 0, path, -1, out, kPathCapacity) != 0;
+}
+
+const WCHAR* FindLastChar(const WCHAR* text, WCHAR character) {
+  for (const WCHAR* p = text + TextLength(text); p > text;) {
     if (*--p == character)
       return p;
   }
   return NULL;
 }
 
-bool CreateDirectoryChain(const char* path, int keep) {
+bool CreateDirectoryChain(const WCHAR* path, int keep) {
   if (TextLength(path) >= kPathCapacity)
     return true;
-  char buffer[kPathCapacity];
+  WCHAR buffer[kPathCapacity];
   CopyText(buffer, path);
-  for (char* p = buffer; *p; ++p) {
+  for (WCHAR* p = buffer; *p; ++p) {
     if (*p == '/')
       *p = '\\';
   }
-  for (char* p = buffer;; ++p) {
-    const char c = *p;
+  for (WCHAR* p = buffer;; ++p) {
+    const WCHAR c = *p;
     if (c != '\\' && c != 0)
       continue;
     if (p - buffer > keep) {
       *p = 0;
-      const DWORD attributes = GetFileAttributesA(buffer);
+      const DWORD attributes = GetFileAttributesW(buffer);
       // A link on the way could lead the rest of the chain anywhere.
-      if (attributes == INVALID_FILE_ATTRIBUTES ? !CreateDirectoryA(buffer, NULL)
+      if (attributes == INVALID_FILE_ATTRIBUTES ? !CreateDirectoryW(buffer, NULL)
                                                 : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return true;
       *p = c;
@@ -58,18 +107,18 @@ bool CreateDirectoryChain(const char* path, int keep) {
   }
 }
 
-BYTE EnsureParentDirectory(const char* filePath, int keep) {
-  const char* slash = FindLastChar(filePath, '/');
-  const char* backslash = FindLastChar(filePath, '\\');
-  const char* separator = slash > backslash ? slash : backslash;
+BYTE EnsureParentDirectory(const WCHAR* filePath, int keep) {
+  const WCHAR* slash = FindLastChar(filePath, '/');
+  const WCHAR* backslash = FindLastChar(filePath, '\\');
+  const WCHAR* separator = slash > backslash ? slash : backslash;
   if (!separator || separator == filePath)
     return 1;
   const int length = static_cast<int>(separator - filePath);
   if (length >= kPathCapacity)
     return 1;
-  char directory[kPathCapacity];
+  WCHAR directory[kPathCapacity];
   CopyText(directory, filePath, length + 1);
-  const DWORD attributes = GetFileAttributesA(directory);
+  const DWORD attributes = GetFileAttributesW(directory);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return length > keep && !CreateDirectoryChain(directory, keep) ? 0 : 1;
   return IsDirectory(attributes) ? 0 : 1;
@@ -94,41 +143,8 @@ bool MakeUniqueTempName(const char* directory, const char* prefix, char* out) {
 }
 
 int DeleteTree(const char* directory, bool recurse) {
-  // A root that is a link is left alone with all it leads to.
-  const DWORD attributes = GetFileAttributesA(directory);
-  if (!IsDirectory(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return 0;
-  char pattern[kPathCapacity];
-  if (!JoinPath(directory, "*", pattern))
-    return 0;
-  int count = 0;
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA(pattern, &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const char* name = entry.cFileName;
-      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-        continue;
-      char full[kPathCapacity];
-      if (!JoinPath(directory, name, full))
-        continue;
-      const DWORD attributes = entry.dwFileAttributes;
-      const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-      const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (!isLink && isDirectory && recurse) {
-        count += DeleteTree(full, true);
-        continue;
-      }
-      // A junction or symbolic link is removed as a link, never followed:
-      // nothing beneath an elevated walk may be redirected elsewhere.
-      SetFileAttributesA(full, FILE_ATTRIBUTE_NORMAL);
-      if (isLink && isDirectory)
-        RemoveDirectoryA(full);
-      else if (DeleteFileA(full))
-        ++count;
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryA(directory);
-  return count;
+  // The walk is wide: Setup may leave names outside the ANSI code page,
+  // which a narrow listing shows with "?" and no narrow call can delete.
+  WCHAR wide[kPathCapacity];
+  return WidenPath(directory, wide) ? DeleteWideTree(wide, recurse) : 0;
 }

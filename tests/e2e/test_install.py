@@ -89,6 +89,24 @@ class InstallTest(InstallingTest):
         self.assertEqual("answered", read_record(run.record)["broadcast"])
         self.assertEqual([], run.leftovers())
 
+    def test_files_under_their_true_names_and_setups_own_names_removed(self):
+        # Packed as a maker packs, from a folder: the cabinet tool stores
+        # these names in UTF-8 and marks them so. One lies outside the test
+        # machine's ANSI code page (1252); Setup then leaves files named
+        # outside every ANSI code page.
+        files = {
+            "Setup.exe": SETUP,
+            "Handbuch f\u00fcr Anf\u00e4nger.txt": b"de",
+            "\u8aac\u660e\u66f8.txt": b"ja",
+            "Donn\u00e9es\\\u043f\u0440\u043e\u0447\u0442\u0438.txt": b"fr ru",
+        }
+        package = cabinets.mszip(files)
+        with self.installing(package, {"ZV_SETUP_LIST": "1", "ZV_SETUP_LITTER": "1"}) as run:
+            self.assertEqual(0, run.wait_exit())
+        listed = read_record(run.record)["tree"].split("|")
+        self.assertEqual(sorted(list(files) + ["Donn\u00e9es\\"]), listed)
+        self.assertEqual([], run.leftovers())
+
     def test_package_without_setup_shows_l_and_leaves_nothing(self):
         package = cabinets.mszip({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})
         with self.installing(package) as run:

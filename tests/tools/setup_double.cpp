@@ -6,10 +6,66 @@
 //   ZV_SETUP_BROADCAST  when set, announce a changed environment to every
 //                    top-level window first and wait for all to answer, as
 //                    setup programs that change PATH do
+//   ZV_SETUP_LIST    when set, record what its directory holds, by wide
+//                    names: "tree=" and the relative paths in UTF-8,
+//                    sorted, separated by "|" (directories end in "\\")
+//   ZV_SETUP_LITTER  when set, leave files named outside any ANSI code page
+//                    in its directory, as a log would be: a file, and a
+//                    read-only file in a read-only folder
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+  char buffer[4 * MAX_PATH];
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, buffer, sizeof(buffer),
+                                         NULL, NULL);
+  return std::string(buffer, length > 0 ? length - 1 : 0);
+}
+
+void ListTree(const std::wstring& directory, const std::wstring& prefix,
+              std::vector<std::string>* found) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..")
+      continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      found->push_back(Utf8(prefix + name + L"\\"));
+      ListTree(directory + L"\\" + name, prefix + name + L"\\", found);
+    } else {
+      found->push_back(Utf8(prefix + name));
+    }
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
+void Litter() {
+  const wchar_t* log = L"\x30ED\x30B0 \xD83D\xDE00.txt";  // ログ 😀.txt
+  const wchar_t* folder = L"\x30C7\x30FC\x30BF";         // データ
+  const std::wstring inside = std::wstring(folder) + L"\\\x8AAC\x660E.txt";  // 説明.txt
+  CreateDirectoryW(folder, NULL);
+  for (const std::wstring& name : {std::wstring(log), inside}) {
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    WriteFile(file, "log", 3, &written, NULL);
+    CloseHandle(file);
+  }
+  SetFileAttributesW(inside.c_str(), FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW(folder, FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
 
 int main() {
   char value[MAX_PATH];
@@ -32,9 +88,20 @@ int main() {
               installer && IsWindowVisible(installer) ? 1 : 0);
       if (broadcast)
         fprintf(out, "broadcast=answered\n");
+      if (GetEnvironmentVariableA("ZV_SETUP_LIST", value, sizeof(value))) {
+        std::vector<std::string> found;
+        ListTree(L".", L"", &found);
+        std::sort(found.begin(), found.end());
+        std::string joined;
+        for (const std::string& name : found)
+          joined += (joined.empty() ? "" : "|") + name;
+        fprintf(out, "tree=%s\n", joined.c_str());
+      }
       fclose(out);
     }
   }
+  if (GetEnvironmentVariableA("ZV_SETUP_LITTER", value, sizeof(value)))
+    Litter();
   DWORD code = 0;
   if (GetEnvironmentVariableA("ZV_SETUP_EXIT", value, sizeof(value)))
     code = strtoul(value, NULL, 10);

@@ -111,7 +111,7 @@ bool WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool ReadBytes(const std::string& path, std::string* bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE)
     return false;
@@ -139,12 +139,12 @@ ScratchDirectory::~ScratchDirectory() {
 
 std::vector<std::string> ListTree(const std::string& directory) {
   std::vector<std::string> found;
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((directory + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((Wide(directory) + L"\\*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE)
     return found;
   do {
-    const std::string name = entry.cFileName;
+    const std::string name = Utf8(entry.cFileName);
     if (name == "." || name == "..")
       continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -154,8 +154,21 @@ std::vector<std::string> ListTree(const std::string& directory) {
     } else {
       found.push_back(name);
     }
-  } while (FindNextFileA(find, &entry));
+  } while (FindNextFileW(find, &entry));
   FindClose(find);
   std::sort(found.begin(), found.end());
   return found;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  std::string utf8(wide.size() * 3 + 1, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], utf8.size(), NULL,
+                                  NULL) - 1);
+  return utf8;
 }

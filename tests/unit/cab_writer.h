@@ -25,7 +25,7 @@ std::string BuildCabinet(const std::vector<CabEntry>& entries, bool checksums = 
                          const std::string& nextCabinet = "");
 
 bool WriteBytes(const std::string& path, const std::string& bytes);
-bool ReadBytes(const std::string& path, std::string* bytes);
+bool ReadBytes(const std::string& path, std::string* bytes);  // `path` in UTF-8
 
 // A fresh empty directory under the temporary directory, removed with
 // everything in it when the object goes.
@@ -40,6 +40,10 @@ class ScratchDirectory {
   std::string path_;
 };
 
-// Every file and directory beneath `directory`, relative to it, sorted;
-// directories end in a backslash.
+// Every file and directory beneath `directory` (UTF-8), relative to it, as
+// UTF-8, sorted; directories end in a backslash. Listed by wide names, so
+// that a name outside the ANSI code page shows as it is.
 std::vector<std::string> ListTree(const std::string& directory);
+// UTF-8 to UTF-16 and back.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);

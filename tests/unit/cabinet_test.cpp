@@ -56,7 +56,7 @@ class CabinetExtraction : public ::testing::Test {
   }
 
   DWORD Attributes(const std::string& relative) {
-    return GetFileAttributesA((dest() + "\\" + relative).c_str());
+    return GetFileAttributesW(Wide(dest() + "\\" + relative).c_str());
   }
 
   ScratchDirectory scratch_;
@@ -215,6 +215,52 @@ TEST_F(CabinetExtraction, RefusesDeviceNames) {
             ListTree(dest()));
 }
 
+// Cabinet tools mark a name stored in UTF-8 with attribute bit 0x80; an
+// unmarked name is in the ANSI code page (1252 under the tests' Wine).
+TEST_F(CabinetExtraction, NamesMarkedUtf8AreDecodedAsUtf8AndOthersAsAnsi) {
+  const WORD kUtf8 = 0xA0;
+  ASSERT_TRUE(Extract(BuildCabinet({
+      File("Handbuch f\xC3\xBCr Anf\xC3\xA4nger.txt", "de", kUtf8),
+      File("\xE8\xAA\xAC\xE6\x98\x8E\xE6\x9B\xB8.txt", "ja", kUtf8),  // outside 1252
+      File("\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\\\xF0\x9F\x98\x80.txt", "ru", kUtf8 | 0x01),
+      File("f\xFCr.txt", "ansi"),
+  })));
+  EXPECT_EQ(Tree({"Handbuch f\xC3\xBCr Anf\xC3\xA4nger.txt", "f\xC3\xBCr.txt",
+                  "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\\",
+                  "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\\\xF0\x9F\x98\x80.txt",
+                  "\xE8\xAA\xAC\xE6\x98\x8E\xE6\x9B\xB8.txt"}),
+            ListTree(dest()));
+  EXPECT_EQ("ja", Contents("\xE8\xAA\xAC\xE6\x98\x8E\xE6\x9B\xB8.txt"));
+  // Times and attributes reach the file under its true name too.
+  const std::string deep = "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\\\xF0\x9F\x98\x80.txt";
+  EXPECT_EQ("ru", Contents(deep));
+  EXPECT_TRUE(Attributes(deep) & FILE_ATTRIBUTE_READONLY);
+}
+
+// Marked UTF-8 but not UTF-8: refused, never patched up into a name that
+// an overlong encoding hides ("..", "\\", ":").
+TEST_F(CabinetExtraction, RefusesNamesMarkedUtf8ThatAreNotUtf8) {
+  const char* const names[] = {
+      "\xC0\xAE\xC0\xAE\\escape.txt",  // overlong "."
+      "..\xC1\x9C" "escape.txt",         // overlong "\\"
+      "C\xC0\xBA" "escape.txt",          // overlong ":"
+      "\x80" "escape.txt",                // lone continuation byte
+      "escape\xE8\xAA.txt",              // cut short
+      "\xED\xA0\x80" "escape.txt",        // a surrogate
+  };
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    EmptyOut();
+    EXPECT_FALSE(Extract(BuildCabinet({File("first.txt", "fine"), File(name, "escaped", 0xA0)})));
+    EXPECT_EQ(Tree(), Outside(scratch_.path()));
+    for (const std::string& entry : ListTree(dest()))
+      EXPECT_EQ(std::string::npos, entry.find("escape")) << entry;
+  }
+  // A device name is one in any encoding.
+  EmptyOut();
+  EXPECT_FALSE(Extract(BuildCabinet({File("COM\xC2\xB9", "to a device", 0xA0)})));
+}
+
 TEST_F(CabinetExtraction, PathsUpTo259CharactersOnly) {
   // dest + "\\" + name: 259 characters fit a 260-byte buffer, 260 do not.
   const size_t fits = 259 - dest().size() - 1;
@@ -225,6 +271,18 @@ TEST_F(CabinetExtraction, PathsUpTo259CharactersOnly) {
   EXPECT_FALSE(Extract(BuildCabinet({File("sub\\" + std::string(fits - 3, 'm'), "too long")})));
   EXPECT_EQ(Tree(), Outside(scratch_.path()));
   EXPECT_EQ(Tree({longest}), ListTree(dest()));
+
+  // The limit is in UTF-16 units, not in the bytes the cabinet stores:
+  // three bytes each here.
+  std::string wide;
+  for (size_t i = 0; i < fits; ++i)
+    wide += "\xE8\xAA\xAC";
+  EmptyOut();
+  ASSERT_TRUE(Extract(BuildCabinet({File(wide, "fits", 0xA0)})));
+  EXPECT_EQ("fits", Contents(wide));
+  EmptyOut();
+  EXPECT_FALSE(Extract(BuildCabinet({File(wide + "\xE8\xAA\xAC", "too long", 0xA0)})));
+  EXPECT_EQ(Tree(), ListTree(dest()));
 }
 
 // What FDI reads is the file object that was checked, whatever its name

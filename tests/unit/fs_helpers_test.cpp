@@ -12,6 +12,11 @@
 
 namespace {
 
+// The test's paths are ASCII.
+std::wstring W(const std::string& path) {
+  return std::wstring(path.begin(), path.end());
+}
+
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -74,12 +79,12 @@ class FsHelpers : public ::testing::Test {
 };
 
 TEST(FindLastChar, FindsTheLastOccurrenceOrNone) {
-  const char text[] = "a\\b\\c";
+  const WCHAR text[] = L"a\\b\\c";
   EXPECT_EQ(text + 3, FindLastChar(text, '\\'));
   EXPECT_EQ(text, FindLastChar(text, 'a'));
   EXPECT_EQ(text + 4, FindLastChar(text, 'c'));
   EXPECT_EQ(NULL, FindLastChar(text, '/'));
-  EXPECT_EQ(NULL, FindLastChar("", '\\'));
+  EXPECT_EQ(NULL, FindLastChar(L"", '\\'));
 }
 
 TEST_F(FsHelpers, CreateDirectoryChainMakesEveryMissingLevel) {
@@ -88,53 +93,53 @@ TEST_F(FsHelpers, CreateDirectoryChainMakesEveryMissingLevel) {
     if (c == '\\')
       c = '/';
   }
-  EXPECT_FALSE(CreateDirectoryChain((forward + "/x/y").c_str()));
+  EXPECT_FALSE(CreateDirectoryChain(W(forward + "/x/y").c_str()));
   EXPECT_TRUE(IsDirectory(At("x")));
   EXPECT_TRUE(IsDirectory(At("x\\y")));
   // All present already: nothing to do, no failure.
-  EXPECT_FALSE(CreateDirectoryChain(At("x\\y").c_str()));
+  EXPECT_FALSE(CreateDirectoryChain(W(At("x\\y")).c_str()));
 }
 
 TEST_F(FsHelpers, CreateDirectoryChainStopsAtTheFirstLevelItCannotCreate) {
   // An existing file is passed over as a prefix, but nothing can be made
   // beneath it.
   WriteFile(At("file"));
-  EXPECT_TRUE(CreateDirectoryChain(At("file\\x\\y").c_str()));
+  EXPECT_TRUE(CreateDirectoryChain(W(At("file\\x\\y")).c_str()));
   EXPECT_FALSE(IsDirectory(At("file")));
   // A name no file system accepts; the level after it is never tried.
-  EXPECT_TRUE(CreateDirectoryChain(At("a\\b<c\\d").c_str()));
+  EXPECT_TRUE(CreateDirectoryChain(W(At("a\\b<c\\d")).c_str()));
   EXPECT_TRUE(IsDirectory(At("a")));
   EXPECT_FALSE(Exists(At("a\\b<c")));
 }
 
 TEST_F(FsHelpers, EnsureParentDirectory) {
   // Directory part missing: created, slashes and backslashes alike.
-  EXPECT_EQ(0, EnsureParentDirectory((root_ + "/p\\q/file.txt").c_str()));
+  EXPECT_EQ(0, EnsureParentDirectory(W(root_ + "/p\\q/file.txt").c_str()));
   EXPECT_TRUE(IsDirectory(At("p\\q")));
   EXPECT_FALSE(Exists(At("p\\q\\file.txt")));
   // Directory part present.
-  EXPECT_EQ(0, EnsureParentDirectory(At("p\\other.txt").c_str()));
+  EXPECT_EQ(0, EnsureParentDirectory(W(At("p\\other.txt")).c_str()));
 
   // Directory part is a file: refused, nothing made.
   WriteFile(At("plain"));
-  EXPECT_EQ(1, EnsureParentDirectory(At("plain\\file.txt").c_str()));
+  EXPECT_EQ(1, EnsureParentDirectory(W(At("plain\\file.txt")).c_str()));
   EXPECT_FALSE(IsDirectory(At("plain")));
 
   // No directory part to make.
-  EXPECT_EQ(1, EnsureParentDirectory("file.txt"));
-  EXPECT_EQ(1, EnsureParentDirectory("\\file.txt"));
-  EXPECT_EQ(1, EnsureParentDirectory("/file.txt"));
+  EXPECT_EQ(1, EnsureParentDirectory(L"file.txt"));
+  EXPECT_EQ(1, EnsureParentDirectory(L"\\file.txt"));
+  EXPECT_EQ(1, EnsureParentDirectory(L"/file.txt"));
 
   // Directory part that cannot be created.
-  EXPECT_EQ(1, EnsureParentDirectory(At("bad<name\\file.txt").c_str()));
+  EXPECT_EQ(1, EnsureParentDirectory(W(At("bad<name\\file.txt")).c_str()));
 
   // A kept root is never created, however much of the path is missing.
   const int keep = static_cast<int>(At("gone").size());
-  EXPECT_EQ(1, EnsureParentDirectory(At("gone\\sub\\file.txt").c_str(), keep));
-  EXPECT_EQ(1, EnsureParentDirectory(At("gone\\file.txt").c_str(), keep));
+  EXPECT_EQ(1, EnsureParentDirectory(W(At("gone\\sub\\file.txt")).c_str(), keep));
+  EXPECT_EQ(1, EnsureParentDirectory(W(At("gone\\file.txt")).c_str(), keep));
   EXPECT_FALSE(Exists(At("gone")));
   ASSERT_TRUE(CreateDirectoryA(At("gone").c_str(), NULL));
-  EXPECT_EQ(0, EnsureParentDirectory(At("gone\\sub\\deep\\file.txt").c_str(), keep));
+  EXPECT_EQ(0, EnsureParentDirectory(W(At("gone\\sub\\deep\\file.txt")).c_str(), keep));
   EXPECT_TRUE(IsDirectory(At("gone\\sub\\deep")));
 }
 
@@ -213,6 +218,29 @@ TEST_F(FsHelpers, DeleteTreeRemovesFilesSubdirectoriesAndReadOnlyFiles) {
   WriteFile(At("t\\two.txt"));
   WriteFile(At("t\\sub\\locked"), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(3, DeleteTree(At("t").c_str(), true));
+  EXPECT_FALSE(Exists(At("t")));
+}
+
+// What a Setup may leave: names no narrow listing can give back (it shows
+// them with "?"), a read-only file in a read-only folder.
+TEST_F(FsHelpers, DeleteTreeRemovesNamesOutsideTheAnsiCodePage) {
+  const std::wstring t = W(At("t"));
+  const std::wstring folder = t + L"\\\x30C7\x30FC\x30BF";  // データ
+  ASSERT_TRUE(CreateDirectoryW(t.c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+  const std::wstring files[] = {
+      t + L"\\\x30ED\x30B0 \xD83D\xDE00.txt",  // ログ 😀.txt
+      folder + L"\\\x8AAC\x660E.txt",             // 説明.txt
+  };
+  for (const std::wstring& file : files) {
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    CloseHandle(handle);
+  }
+  ASSERT_TRUE(SetFileAttributesW(files[1].c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(2, DeleteTree(At("t").c_str(), true));
   EXPECT_FALSE(Exists(At("t")));
 }
 

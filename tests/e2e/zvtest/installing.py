@@ -16,7 +16,7 @@ RED = (255, 0, 0)
 
 
 def read_record(path):
-    return dict(line.split("=", 1) for line in path.read_text().splitlines())
+    return dict(line.split("=", 1) for line in path.read_text(encoding="utf-8").splitlines())
 
 
 class InstallingTest(unittest.TestCase):
