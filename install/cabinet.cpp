@@ -1,6 +1,7 @@
 #include "install/cabinet.h"
 
 #include "install/fs_helpers.h"
+#include "shell/sent_messages.h"
 #include "shell/state.h"
 #include "shell/system_library.h"
 #include "shell/text.h"
@@ -169,6 +170,9 @@ FNREAD(CabRead) {
 }
 
 FNWRITE(CabWrite) {
+  // A large file is written block by block, many small ones file by file
+  // (below): the window keeps answering through both.
+  AnswerSentMessagesWhenDue();
   DWORD done = 0;
   // FDI may carry on after a short write (Wine's does): a full disk must
   // still fail the extraction.
@@ -187,6 +191,7 @@ FNSEEK(CabSeek) {
 }
 
 FNFDINOTIFY(CabinetNotify) {
+  AnswerSentMessagesWhenDue();
   WCHAR path[kPathCapacity];
   switch (fdint) {
     case fdintCOPY_FILE:

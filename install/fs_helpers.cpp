@@ -1,5 +1,6 @@
 #include "install/fs_helpers.h"
 
+#include "shell/sent_messages.h"
 #include "shell/state.h"
 #include "shell/text.h"
 
@@ -22,6 +23,8 @@ int DeleteWideTree(const WCHAR* directory, bool recurse) {
   HANDLE find = FindFirstFileW(pattern, &entry);
   if (find != INVALID_HANDLE_VALUE) {
     do {
+      // Thousands of files take seconds; the window keeps answering.
+      AnswerSentMessagesWhenDue();
       const WCHAR* name = entry.cFileName;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
         continue;

@@ -3,6 +3,7 @@
 #include "install/cabinet.h"
 #include "install/fs_helpers.h"
 #include "install/private_directory.h"
+#include "shell/sent_messages.h"
 #include "shell/state.h"
 #include "shell/status.h"
 
@@ -20,10 +21,9 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   // that broadcasts (WM_SETTINGCHANGE after changing PATH) waits for every
   // top-level window. Posted ones wait for the message loop, so nothing of
   // the installer's own course runs before Setup has ended.
-  MSG msg;
   while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_SENDMESSAGE) ==
          WAIT_OBJECT_0 + 1)
-    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    AnswerSentMessages();
   // A code that cannot be read is no evidence of success.
   if (!GetExitCodeProcess(process.hProcess, exitCode))
     *exitCode = ERROR_INSTALL_FAILURE;

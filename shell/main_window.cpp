@@ -78,7 +78,10 @@ void OnDestroy() {
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      OnCreate(hwnd);
+      // Once: any program may send the message again, and a second work
+      // directory and download would leave the first behind.
+      if (!g_mainWnd)
+        OnCreate(hwnd);
       return 0;
     case WM_DESTROY:
       OnDestroy();

@@ -9,9 +9,13 @@ import time
 import unittest
 from pathlib import Path
 
-from zvtest import cabinets
+from zvtest import cabinets, env
 from zvtest.installing import SETUP, InstallingTest, read_record
-from zvtest.session import CLASS_NAME, system_temps, tool
+from zvtest.session import CLASS_NAME, TOOLS, system_temps, tool
+
+# The responsive test's package: large enough that unpacking and removing
+# it take seconds, and small enough to be quick to make.
+LARGE_MIB, SMALL_FILES = 256, 4000
 
 
 def tree(root):
@@ -123,8 +127,13 @@ class InstallTest(InstallingTest):
             self.assertEqual(1, len(work))
             for lparam in ("0", "0x%x" % 0x7F000000, "0x10000"):
                 self.assertEqual("posted", tool("post", CLASS_NAME, "0x8042", lparam))
+            # Nor does a window creation sent again: no second work
+            # directory, no second download.
+            self.assertEqual("sent 0", tool("send", CLASS_NAME, "0x0001"))
             time.sleep(1.0)
             self.assertFalse(run.exited())
+            self.assertEqual(work, run.work_dirs())
+            self.assertEqual(1, len(run.server.requests))
             self.assertEqual([], sorted(p.name for p in work[0].iterdir()))
             self.wait_error_display(run, "l:0x00000002")
             run.close()
@@ -149,6 +158,41 @@ class InstallTest(InstallingTest):
             with self.subTest(package=what), self.installing(package, suffix=what) as run:
                 self.assert_refused(run, "#")
                 self.assertEqual([], list(run.work.rglob("escape*")))
+
+class ResponsiveTest(InstallingTest):
+    def test_window_answers_while_a_large_package_unpacks(self):
+        # A large file and thousands of small ones: unpacking and removing
+        # them takes seconds, in which Windows would call a window that does
+        # not look at its queue hung, and a broadcasting program would wait.
+        files = {"Setup.exe": SETUP, "large.bin": bytes(LARGE_MIB << 20)}
+        files.update({"tree\\%02d\\%04d.txt" % (i % 40, i): b"%d\r\n" % i * 200
+                      for i in range(SMALL_FILES)})
+        package = cabinets.mszip(files)
+        probe = subprocess.Popen(["wine", str(TOOLS / "zvtool.exe"), "probe", CLASS_NAME, "300"],
+                                 env=env.wine_environ(), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            with self.installing(package, {"ZV_SETUP_SLEEP": "500"}) as run:
+                deadline = time.monotonic() + 120
+                while not [d for w in run.work_dirs() for d in w.glob("ZVinsD*/tree")]:
+                    self.assertLess(time.monotonic(), deadline, "unpacking never began")
+                    time.sleep(0.05)
+                broadcast = int(tool("broadcast"))
+                unpacking = not run.record.exists()
+                self.assertEqual(0, run.wait_exit(timeout=300))
+            result = probe.communicate(timeout=60)[0].strip()
+        finally:
+            if probe.poll() is None:
+                probe.kill()
+                probe.wait()
+        print("\n  broadcast answered in %d ms; probe: %s" % (broadcast, result), end=" ")
+        self.assertTrue(unpacking, "the broadcast came after the unpacking")
+        self.assertLess(broadcast, 1000)
+        fields = dict(pair.split("=") for pair in result.split())
+        self.assertGreater(int(fields["answers"]), 10, result)
+        self.assertLess(int(fields["longest"]), 1000, result)
+        self.assertEqual([], run.leftovers())
+
 
 class FullDiskTest(InstallingTest):
     """The system's temporary directory on a small file system of its own

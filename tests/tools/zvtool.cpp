@@ -1,9 +1,10 @@
 // Test helper run under Wine beside the installer: starts a program and
 // records its full 32-bit exit code (wine's own status keeps only the low
-// byte), reports the installer window as a user would see it, and closes
-// it the way the close box does, or posts it a message. It also paints
-// reference pictures with the installer's own painter, runs its
-// DeleteTree, loads an executable's icon, loads a DLL the way a careless program would, trusts a root
+// byte), reports the installer window as a user would see it, closes it
+// the way the close box does, posts it a message, and times its answers
+// to sent messages and broadcasts. It also paints reference pictures with
+// the installer's own painter, runs its DeleteTree, loads an executable's
+// icon, loads a DLL the way a careless program would, trusts a root
 // certificate machine-wide, makes a bare urlmon download, runs the
 // installer's signature check on a file, and plays a same-user attacker
 // who swaps the downloaded package or the directory it is unpacked in.
@@ -103,6 +104,21 @@ int Post(const char* className, UINT message, LPARAM lParam) {
   return 0;
 }
 
+// Sends MESSAGE as another program may: wParam 0, lParam a zeroed block
+// (a structure the system copies across, for messages that carry one).
+int Send(const char* className, UINT message) {
+  HWND hwnd = FindWindowA(className, NULL);
+  static BYTE zeroed[256];
+  DWORD_PTR result = 0;
+  if (!hwnd || !SendMessageTimeoutA(hwnd, message, 0, reinterpret_cast<LPARAM>(zeroed),
+                                    SMTO_NORMAL, 10000, &result)) {
+    printf("none\n");
+    return 1;
+  }
+  printf("sent %ld\n", static_cast<long>(result));
+  return 0;
+}
+
 int Close(const char* className) {
   HWND hwnd = FindWindowA(className, NULL);
   if (!hwnd) {
@@ -111,6 +127,43 @@ int Close(const char* className) {
   }
   PostMessageA(hwnd, WM_CLOSE, 0, 0);
   printf("closed\n");
+  return 0;
+}
+
+// Sends WM_NULL to the window over and over, from the moment it is
+// visible until it is gone, as the system's hung-window check and a
+// broadcasting program would: "answers=N longest=MS" (the longest wait).
+int Probe(const char* className, DWORD seconds) {
+  const DWORD start = GetTickCount();
+  HWND hwnd = NULL;
+  while (!(hwnd = FindWindowA(className, NULL)) || !IsWindowVisible(hwnd)) {
+    if (GetTickCount() - start > seconds * 1000) {
+      printf("none\n");
+      return 1;
+    }
+    Sleep(10);
+  }
+  DWORD longest = 0, answers = 0;
+  while (IsWindow(hwnd) && GetTickCount() - start < seconds * 1000) {
+    const DWORD sent = GetTickCount();
+    DWORD_PTR result;
+    if (SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result))
+      ++answers;
+    const DWORD waited = GetTickCount() - sent;
+    if (waited > longest)
+      longest = waited;
+    Sleep(10);
+  }
+  printf("answers=%lu longest=%lu\n", answers, longest);
+  return 0;
+}
+
+// What a setup program does after changing PATH: tells every top-level
+// window and waits for all. Prints the milliseconds it took.
+int Broadcast() {
+  const DWORD start = GetTickCount();
+  SendMessageA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"));
+  printf("%lu\n", GetTickCount() - start);
   return 0;
 }
 
@@ -492,6 +545,12 @@ int main(int argc, char** argv) {
     return Render(argv[2], atoi(argv[3]), atoi(argv[4]), !strcmp(argv[5], "error"), argv[6]);
   if (argc == 3 && !strcmp(argv[1], "load"))
     return Load(argv[2]);
+  if (argc == 4 && !strcmp(argv[1], "send"))
+    return Send(argv[2], strtoul(argv[3], NULL, 0));
+  if (argc == 4 && !strcmp(argv[1], "probe"))
+    return Probe(argv[2], strtoul(argv[3], NULL, 10));
+  if (argc == 2 && !strcmp(argv[1], "broadcast"))
+    return Broadcast();
   if (argc == 4 && !strcmp(argv[1], "icon"))
     return IconCommand(argv[2], argv[3]);
   if (argc == 3 && !strcmp(argv[1], "deltree"))
@@ -512,7 +571,7 @@ int main(int argc, char** argv) {
   fprintf(stderr,
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
-          "     | icon EXE NAME\n"
+          "     | icon EXE NAME | probe CLASS SECONDS | broadcast | send CLASS MESSAGE\n"
           "     | trustroot CERT.der | fetch URL FILE | verify FILE\n"
           "     | post CLASS MESSAGE LPARAM | swapdir SETUP SECONDS ROOT...\n"
           "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");
