@@ -160,23 +160,29 @@ class InstallTest(InstallingTest):
                 self.assertEqual([], list(run.work.rglob("escape*")))
 
 class ResponsiveTest(InstallingTest):
-    def test_window_answers_while_a_large_package_unpacks(self):
+    @classmethod
+    def setUpClass(cls):
         # A large file and thousands of small ones: unpacking and removing
         # them takes seconds, in which Windows would call a window that does
         # not look at its queue hung, and a broadcasting program would wait.
         files = {"Setup.exe": SETUP, "large.bin": bytes(LARGE_MIB << 20)}
         files.update({"tree\\%02d\\%04d.txt" % (i % 40, i): b"%d\r\n" % i * 200
                       for i in range(SMALL_FILES)})
-        package = cabinets.mszip(files)
+        cls.package = cabinets.mszip(files)
+
+    def wait_unpacking(self, run):
+        deadline = time.monotonic() + 120
+        while not [d for w in run.work_dirs() for d in w.glob("ZVinsD*/tree")]:
+            self.assertLess(time.monotonic(), deadline, "unpacking never began")
+            time.sleep(0.05)
+
+    def test_window_answers_while_a_large_package_unpacks(self):
         probe = subprocess.Popen(["wine", str(TOOLS / "zvtool.exe"), "probe", CLASS_NAME, "300"],
                                  env=env.wine_environ(), stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         try:
-            with self.installing(package, {"ZV_SETUP_SLEEP": "500"}) as run:
-                deadline = time.monotonic() + 120
-                while not [d for w in run.work_dirs() for d in w.glob("ZVinsD*/tree")]:
-                    self.assertLess(time.monotonic(), deadline, "unpacking never began")
-                    time.sleep(0.05)
+            with self.installing(self.package, {"ZV_SETUP_SLEEP": "500"}) as run:
+                self.wait_unpacking(run)
                 broadcast = int(tool("broadcast"))
                 unpacking = not run.record.exists()
                 self.assertEqual(0, run.wait_exit(timeout=300))
@@ -191,6 +197,17 @@ class ResponsiveTest(InstallingTest):
         fields = dict(pair.split("=") for pair in result.split())
         self.assertGreater(int(fields["answers"]), 10, result)
         self.assertLess(int(fields["longest"]), 1000, result)
+        self.assertEqual([], run.leftovers())
+
+    def test_close_sent_while_unpacking_changes_nothing_that_matters(self):
+        # Another program sends WM_CLOSE while the package unpacks: the
+        # window goes, the install does not.
+        with self.installing(self.package) as run:
+            self.wait_unpacking(run)
+            self.assertEqual("sent 0", tool("send", CLASS_NAME, "0x0010"))
+            self.assertFalse(run.record.exists(), "the close came after the unpacking")
+            self.assertEqual(0, run.wait_exit(timeout=300))
+        self.assertTrue(run.record.exists(), "Setup never ran")
         self.assertEqual([], run.leftovers())
 
 
