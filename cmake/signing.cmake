@@ -6,16 +6,37 @@
 set(ZV_SIGN_CERT "" CACHE FILEPATH "PEM certificate chain (leaf first) to sign zvwebsetup.exe with")
 set(ZV_SIGN_KEY "" CACHE FILEPATH "PEM private key of ZV_SIGN_CERT")
 set(ZV_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file to sign with, instead of ZV_SIGN_CERT and ZV_SIGN_KEY")
-set(ZV_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the key or PKCS#12 file")
+set(ZV_SIGN_PKCS11_MODULE "" CACHE FILEPATH "PKCS#11 module of the token holding the key of ZV_SIGN_CERT")
+set(ZV_SIGN_PKCS11_KEY "" CACHE STRING "PKCS#11 URI of that key on the token, instead of ZV_SIGN_KEY")
+set(ZV_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the key or PKCS#12 file, or the token's PIN")
 set(ZV_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamping server (empty: no time stamp)")
 
 function(zv_sign_installer target)
   if(ZV_SIGN_PKCS12)
-    if(ZV_SIGN_CERT OR ZV_SIGN_KEY)
-      message(FATAL_ERROR "Sign with ZV_SIGN_PKCS12 or with ZV_SIGN_CERT and ZV_SIGN_KEY, not both")
+    if(ZV_SIGN_CERT OR ZV_SIGN_KEY OR ZV_SIGN_PKCS11_KEY)
+      message(FATAL_ERROR "Sign with ZV_SIGN_PKCS12 or with ZV_SIGN_CERT and a key, not both")
     endif()
     set(inputs ${ZV_SIGN_PKCS12})
     set(identity -pkcs12 ${ZV_SIGN_PKCS12})
+  elseif(ZV_SIGN_PKCS11_KEY OR ZV_SIGN_PKCS11_MODULE)
+    # The key stays on its token; osslsigncode reaches it through the
+    # module with Debian's PKCS#11 engine. Without a PIN the engine would
+    # ask for one on the terminal, in the middle of the build.
+    if(NOT ZV_SIGN_PKCS11_KEY OR NOT ZV_SIGN_PKCS11_MODULE OR NOT ZV_SIGN_CERT
+       OR NOT ZV_SIGN_PASSWORD_FILE)
+      message(FATAL_ERROR "A token key needs ZV_SIGN_PKCS11_MODULE, ZV_SIGN_PKCS11_KEY, "
+        "ZV_SIGN_CERT (its certificate chain) and ZV_SIGN_PASSWORD_FILE (the token's PIN)")
+    endif()
+    if(ZV_SIGN_KEY)
+      message(FATAL_ERROR "Sign with ZV_SIGN_KEY or with ZV_SIGN_PKCS11_KEY, not both")
+    endif()
+    if(NOT ZV_SIGN_PKCS11_KEY MATCHES "^pkcs11:")
+      message(FATAL_ERROR "ZV_SIGN_PKCS11_KEY is a PKCS#11 URI (pkcs11:...), not ${ZV_SIGN_PKCS11_KEY}")
+    endif()
+    # The URI's attributes are separated by ';', CMake's list separator.
+    string(REPLACE ";" "\\;" uri "${ZV_SIGN_PKCS11_KEY}")
+    set(inputs ${ZV_SIGN_CERT} ${ZV_SIGN_PKCS11_MODULE})
+    set(identity -certs ${ZV_SIGN_CERT} -pkcs11module ${ZV_SIGN_PKCS11_MODULE} -key "${uri}")
   elseif(ZV_SIGN_CERT OR ZV_SIGN_KEY)
     if(NOT ZV_SIGN_CERT OR NOT ZV_SIGN_KEY)
       message(FATAL_ERROR "ZV_SIGN_CERT and ZV_SIGN_KEY go together")
