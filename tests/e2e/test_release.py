@@ -2,8 +2,9 @@
 (https addresses, hash and signer pins, a signing-time floor): it stays
 within the size budget, two builds of the same sources, at different times
 and in different directories, give the same installer byte for byte, the
-maker's names reach its version resource as typed, and the signed copy
-verifies and gives the unsigned image back."""
+maker's names reach its version resource as typed, and the signed copies
+(PEM files, PKCS#12, a key on a token) verify and give the unsigned image
+back."""
 import shutil
 import subprocess
 import tempfile
@@ -37,7 +38,8 @@ class ReleaseBuildTest(unittest.TestCase):
         # would also move everything after it; the second build also
         # offers a fixed time to tools that would rather take that.
         # One signs with PEM files, the other with a password-protected
-        # PKCS#12 file: a signature must never change the unsigned image.
+        # PKCS#12 file: a signature must never change the unsigned image. A
+        # third signs with the publisher's key on a SoftHSM token.
         password = cls.top / "password"
         password.write_text("correct horse\n")
         pkcs12 = cls.top / "publisher.p12"
@@ -45,15 +47,20 @@ class ReleaseBuildTest(unittest.TestCase):
                         "-certfile", str(PKI / "ca.pem"), "-inkey", str(PKI / "signer.key"),
                         "-passout", "file:%s" % password, "-out", str(pkcs12)],
                        check=True, capture_output=True)
+        token = cabinets.softhsm_token(cls.top / "token")
         cls.builds = {
             "a": dict(RELEASE, ZV_SIGN_CERT=PKI / "signer-chain.pem", ZV_SIGN_KEY=PKI / "signer.key"),
             "second": dict(RELEASE, ZV_SIGN_PKCS12=pkcs12, ZV_SIGN_PASSWORD_FILE=password),
+            "token": dict(RELEASE, ZV_SIGN_CERT=PKI / "signer-chain.pem",
+                          ZV_SIGN_PKCS11_MODULE=token.module, ZV_SIGN_PKCS11_KEY=token.uri,
+                          ZV_SIGN_PASSWORD_FILE=token.pin_file),
         }
+        envs = {"second": {"SOURCE_DATE_EPOCH": "946684800"}, "token": token.env}
         for name, cache_vars in cls.builds.items():
             maker.configure_and_build(cls.top / name, cache_vars, target="zvwebsetup_signed",
-                                      env={"SOURCE_DATE_EPOCH": "946684800"} if name != "a" else None)
+                                      env=envs.get(name))
         cls.first, cls.second = ((cls.top / name / "zvwebsetup.exe").read_bytes()
-                                 for name in cls.builds)
+                                 for name in ("a", "second"))
 
     def test_size_within_budget(self):
         print("\nrelease zvwebsetup.exe: %d bytes (budget %d)" % (len(self.first), SIZE_BUDGET))

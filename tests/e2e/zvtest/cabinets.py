@@ -4,8 +4,9 @@
 times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time). `mszip` makes a
 real package the way a maker does, with scripts/make-package: an MSZIP
-cabinet signed by one of the test PKI's publishers. `sign` signs any
-cabinet the same way; `stamp` adds a time stamp to a signed one;
+cabinet signed by one of the test PKI's publishers, with its key in a file
+or on a SoftHSM token (`softhsm_token`), time-stamped when asked. `sign`
+signs any cabinet the same way; `stamp` adds a time stamp to a signed one;
 `kept_payload_package` keeps a large package between runs.
 """
 import calendar
@@ -84,6 +85,54 @@ def signing_pair(signer):
     return str(PKI / (signer + "-chain.pem")), str(PKI / (signer + ".key"))
 
 
+SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+
+
+class Token(NamedTuple):
+    module: str
+    uri: str       # the publisher's private key
+    pin_file: str  # None: make-package takes the PIN from ZV_PKCS11_PIN
+    env: dict      # what every process opening the token needs
+
+
+def softhsm_token(directory, signer="signer"):
+    """A new SoftHSM token in `directory` (which must not exist) holding
+    `signer`'s key, imported from the test PKI (a real token's key is
+    generated on it and never leaves)."""
+    directory = Path(directory)
+    (directory / "tokens").mkdir(parents=True)
+    conf = directory / "softhsm2.conf"
+    conf.write_text("directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n"
+                    % (directory / "tokens"))
+    pin = "314159"
+    token = Token(SOFTHSM_MODULE, "pkcs11:token=zvtest;object=publisher;type=private",
+                  str(directory / "pin"), {"SOFTHSM2_CONF": str(conf)})
+    Path(token.pin_file).write_text(pin + "\n")
+    environ = dict(os.environ, **token.env)
+    for command in (["--init-token", "--free", "--label", "zvtest", "--so-pin", "27182818"],
+                    ["--import", signing_pair(signer)[1], "--token", "zvtest",
+                     "--label", "publisher", "--id", "01"]):
+        subprocess.run(["softhsm2-util", *command, "--pin", pin], env=environ, check=True,
+                       stdin=subprocess.DEVNULL, capture_output=True)
+    return token
+
+
+def make_package_command(stage, out, signer="signer", signed_at=None, token=None, tsa=None):
+    """scripts/make-package's command line and environment for packing
+    `stage` into `out`: signed by `signer`, through `token` when given (its
+    key must be the signer's), time-stamped at `tsa` (a URL) when given."""
+    chain, key = signing_pair(signer)
+    options = ["-o", str(out)]
+    options += ["-t", signed_at] if signed_at else []
+    options += ["-T", tsa] if tsa else []
+    environ = dict(os.environ)
+    if token:
+        options += ["-m", token.module] + (["-p", token.pin_file] if token.pin_file else [])
+        key = token.uri
+        environ.update(token.env)
+    return [str(REPO / "scripts" / "make-package"), *options, str(stage), chain, key], environ
+
+
 def unix_time(utc):
     """Seconds since 1970 of "YYYY-MM-DDTHH:MM:SSZ"."""
     return str(calendar.timegm(time.strptime(utc, "%Y-%m-%dT%H:%M:%SZ")))
@@ -126,11 +175,12 @@ def kept_payload_package(cab, setup, payload_size):
     return cab.read_bytes()
 
 
-def mszip(files, signer="signer", signed_at=None):
+def mszip(files, signer="signer", signed_at=None, token=None, tsa=None):
     """A package of `files`, which maps names ("sub\\a.txt" or "sub/a.txt")
     to bytes or to the path of a file to copy; signed by `signer` with
     scripts/make-package (stating `signed_at`, "YYYY-MM-DDTHH:MM:SSZ", or
-    now), or left unsigned (plain gcab) when None."""
+    now; `token` and `tsa` as for make_package_command), or left unsigned
+    (plain gcab) when None."""
     with tempfile.TemporaryDirectory(prefix="zvcab-") as scratch:
         stage = Path(scratch) / "in"
         stage.mkdir()
@@ -146,10 +196,9 @@ def mszip(files, signer="signer", signed_at=None):
             names.append(relative)
         out = Path(scratch) / "out.cab"
         if signer is not None and "Setup.exe" in names:
-            at = ["-t", signed_at] if signed_at else []
-            subprocess.run([str(REPO / "scripts" / "make-package"), "-o", str(out), *at,
-                            str(stage), *signing_pair(signer)], check=True,
-                           stdin=subprocess.DEVNULL, capture_output=True)
+            command, environ = make_package_command(stage, out, signer, signed_at, token, tsa)
+            subprocess.run(command, env=environ, check=True, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=120)
             return out.read_bytes()
         # make-package refuses a package without Setup.exe: such broken
         # packages are put together and signed here.

@@ -1,6 +1,8 @@
 """The maker's download server, simulated on 127.0.0.1 (never any other
 address) inside the test process. It serves the two package paths and can
 misbehave on demand; with `tls=(certfile, keyfile)` it speaks https.
+`TimeStampServer` is an RFC 3161 time-stamping server beside it, answering
+with `openssl ts -reply` as the test PKI's time-stamping authority.
 
 Behaviours (`PackageServer.behave(path, kind, **options)`):
     ok         the body with Content-Length
@@ -15,8 +17,11 @@ Behaviours (`PackageServer.behave(path, kind, **options)`):
 """
 import os
 import ssl
+import subprocess
+import tempfile
 import threading
 import time
+from pathlib import Path
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 PATH32 = "/beta/setupZVViewer.cab"
@@ -154,3 +159,62 @@ class PackageServer:
         self.httpd.shutdown()
         self.httpd.server_close()
         self.thread.join(timeout=5)
+
+
+class _TimeStampHandler(BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_POST(self):
+        server = self.server.owner
+        query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        with server.lock:  # openssl counts the serial number in a file
+            server.queries += 1
+            reply = subprocess.run(["openssl", "ts", "-reply", "-config", str(server.config),
+                                    "-queryfile", "/dev/stdin", "-out", "/dev/stdout"],
+                                   input=query, capture_output=True)
+        if reply.returncode != 0 or not reply.stdout:
+            self.send_error(500)
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply.stdout)))
+        self.end_headers()
+        self.wfile.write(reply.stdout)
+
+
+class TimeStampServer:
+    """Use as a context manager; `url` is its address, on a free port.
+    `pki`: the test PKI's directory, with tsa.pem, tsa.key and root.pem."""
+
+    def __init__(self, pki):
+        self.pki = Path(pki)
+        self.queries = 0
+        self.lock = threading.Lock()
+
+    def __enter__(self):
+        self.scratch = tempfile.TemporaryDirectory(prefix="zvtsa-")
+        scratch = Path(self.scratch.name)
+        (scratch / "serial").write_text("01\n")
+        self.config = scratch / "tsa.cnf"
+        self.config.write_text("\n".join([
+            "[tsa]", "default_tsa = test", "[test]",
+            "serial = %s" % (scratch / "serial"),
+            "signer_cert = %s" % (self.pki / "tsa.pem"),
+            "signer_key = %s" % (self.pki / "tsa.key"),
+            "certs = %s" % (self.pki / "root.pem"),
+            "signer_digest = sha256", "default_policy = 1.2.3.4.1",
+            "digests = sha1, sha256, sha384, sha512", "ess_cert_id_alg = sha256", ""]))
+        self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), _TimeStampHandler)
+        self.httpd.daemon_threads = True
+        self.httpd.owner = self
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+        self.thread.join(timeout=5)
+        self.scratch.cleanup()
