@@ -9,8 +9,11 @@ all: build
 deps:
 	./scripts/install-deps.sh
 
+# The top-level zvwebsetup.exe here is an example for the placeholder
+# addresses, pinning no signer on purpose: the tests' and the demo's
+# installers pin the test publisher, a release pins the maker's.
 build: deps
-	cmake -S . -B $(BUILD)
+	cmake -S . -B $(BUILD) -DZV_ANY_PUBLISHER=ON
 	cmake --build $(BUILD) -j2
 
 # Every unit test (under Wine) and every end-to-end test (the real

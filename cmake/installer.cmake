@@ -129,7 +129,8 @@ if(NOT ZV_BUILD_PYTHON)
 endif()
 
 function(zv_add_installer name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE"
+  cmake_parse_arguments(PARSE_ARGV 1 ARG ""
+                        "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER"
                         "SIGNERS")
   if(NOT DEFINED ARG_REQUIRE_SIGNATURE)
     set(ARG_REQUIRE_SIGNATURE ON)
@@ -146,9 +147,14 @@ function(zv_add_installer name)
     message(FATAL_ERROR "${name}: a signed-not-before floor (${ARG_SIGNED_NOT_BEFORE}) needs "
                         "signatures to be required")
   endif()
-  if(ARG_REQUIRE_SIGNATURE AND NOT ARG_SIGNERS)
-    message(WARNING "${name}: signatures are required but no signer is pinned: a package "
-                    "signed by any publisher that Windows trusts would be run.")
+  # Without a pin, any publisher Windows trusts passes, under a root a
+  # same-user process may have added to the user's own store among them:
+  # only ever on purpose.
+  if(ARG_REQUIRE_SIGNATURE AND NOT ARG_SIGNERS AND NOT ARG_ANY_PUBLISHER)
+    message(FATAL_ERROR "${name}: signatures are required but no signer is pinned "
+                        "(ZV_SIGNER_SHA256): a package signed by any publisher that Windows "
+                        "trusts would be run. Pin the signer's key, or set ZV_ANY_PUBLISHER=ON "
+                        "to run any trusted publisher's packages.")
   endif()
 
   # The values go into a generated source rather than onto the command

@@ -1,5 +1,8 @@
 #include "download/bind_status_callback.h"
 
+#include "shell/state.h"
+#include "shell/text.h"
+
 namespace {
 
 const IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -42,11 +45,25 @@ HRESULT STDMETHODCALLTYPE OnStartBinding(BindStatusCallback*, DWORD, IBinding*) 
 HRESULT STDMETHODCALLTYPE GetPriority(BindStatusCallback*, LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE OnLowResource(BindStatusCallback*, DWORD) { return S_OK; }
 
+// `text` into `out` (`capacity` units) when it fits, else nothing: cut
+// short, it would name something else.
+void Keep(WCHAR* out, LPCWSTR text, int capacity) {
+  if (!out || !text)
+    return;
+  out[0] = 0;
+  if (TextLength(text) < capacity)
+    CopyText(out, text);
+}
+
 // Every report reaches the sink whatever its status code.
 HRESULT STDMETHODCALLTYPE OnProgress(BindStatusCallback* self, ULONG progress,
-                                     ULONG progressMax, ULONG, LPCWSTR) {
+                                     ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
   if (IsCancelled(self))
     return E_ABORT;
+  if (statusCode == BINDSTATUS_REDIRECTING)
+    Keep(self->finalUrl, statusText, kUrlCapacity);
+  else if (statusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE)
+    Keep(self->cacheFile, statusText, kPathCapacity);
   if (self->sink)
     self->sink(progress, progressMax);
   return S_OK;
@@ -70,10 +87,15 @@ const BindStatusCallbackTable kBindStatusCallbackTable = {
 }  // namespace
 
 void InitBindStatusCallback(BindStatusCallback* callback, ProgressSink sink,
-                            const volatile BYTE* cancelFlag) {
+                            const volatile BYTE* cancelFlag, WCHAR* finalUrl,
+                            WCHAR* cacheFile) {
   callback->table = &kBindStatusCallbackTable;
   callback->refCount = 1;
   callback->sink = sink;
   callback->cancelFlag = cancelFlag;
+  callback->finalUrl = finalUrl;
+  callback->cacheFile = cacheFile;
+  Keep(finalUrl, L"", 1);
+  Keep(cacheFile, L"", 1);
   CoInitialize(NULL);
 }

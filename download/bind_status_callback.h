@@ -26,16 +26,26 @@ struct BindStatusCallbackTable {
   HRESULT(STDMETHODCALLTYPE* OnObjectAvailable)(BindStatusCallback* self, REFIID riid, IUnknown* object);
 };
 
+// The longest address the platform's Internet functions take, NUL included.
+const int kUrlCapacity = 2084;
+
 struct BindStatusCallback {
   const BindStatusCallbackTable* table;  // first, as COM requires
   LONG refCount;
   ProgressSink sink;
   const volatile BYTE* cancelFlag;
+  // Where the package went besides its destination, so that no copy is
+  // left there: the address the last redirection led to (kUrlCapacity
+  // units) and the platform's cache file (kPathCapacity units), each empty
+  // while not reported, or when too long to keep.
+  WCHAR* finalUrl;
+  WCHAR* cacheFile;
 };
 
 // Fills `callback` (count 1) and enters COM on the calling thread.
 void InitBindStatusCallback(BindStatusCallback* callback, ProgressSink sink,
-                            const volatile BYTE* cancelFlag);
+                            const volatile BYTE* cancelFlag, WCHAR* finalUrl = NULL,
+                            WCHAR* cacheFile = NULL);
 
 // The record seen as the interface the platform calls through.
 inline IBindStatusCallback* AsBindStatusCallback(BindStatusCallback* callback) {

@@ -96,6 +96,7 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   }
   // Checked here, not on the window's thread, so that the window keeps
   // painting while a large package is hashed.
+  g_checkingPackage = 1;
   HANDLE file =
       OpenTrustedPackage(path, url == kPackageUrl64 ? kPackageSha256_64 : kPackageSha256_32);
   if (!file)

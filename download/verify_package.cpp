@@ -219,7 +219,8 @@ HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
     // on a second thread. A handle that could not be had fails the hash.
     hash.file = ReOpenFile(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                            FILE_FLAG_SEQUENTIAL_SCAN);
-    hasher = CreateThread(NULL, 0, CheckHash, &hash, 0, NULL);
+    if (hash.file != INVALID_HANDLE_VALUE)
+      hasher = CreateThread(NULL, 0, CheckHash, &hash, 0, NULL);
     if (!hasher)
       hash.result = LastErrorAsHresult();
   }

@@ -10,14 +10,28 @@ bool IsDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-int DeleteWideTree(const WCHAR* directory, bool recurse) {
-  // A root that is a link is left alone with all it leads to.
+// What cannot go now (held by a process that is still running, or by a
+// scanner) goes at the next restart, a directory after what it holds.
+void DeleteLater(const WCHAR* path, bool schedule) {
+  if (schedule)
+    MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+int DeleteWideTree(const WCHAR* directory, bool recurse, bool schedule) {
+  // Checked and listed through one handle that keeps the name from being
+  // renamed or replaced meanwhile: a root that is a link is left alone
+  // with all it leads to. Checked by name first as well: Wine's handle
+  // leads through a Unix symbolic link, which only its attributes show.
   const DWORD attributes = GetFileAttributesW(directory);
-  if (!IsDirectory(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return 0;
+  HANDLE held = IsDirectory(attributes) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                    ? HoldDirectory(directory)
+                    : NULL;
   WCHAR pattern[kPathCapacity];
-  if (!JoinPath(directory, L"*", pattern))
+  if (!held || !JoinPath(directory, L"*", pattern)) {
+    if (held)
+      CloseHandle(held);
     return 0;
+  }
   int count = 0;
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW(pattern, &entry);
@@ -38,23 +52,42 @@ int DeleteWideTree(const WCHAR* directory, bool recurse) {
       // read-only one cannot be removed.
       SetFileAttributesW(full, FILE_ATTRIBUTE_NORMAL);
       if (!isLink && isDirectory && recurse) {
-        count += DeleteWideTree(full, true);
+        count += DeleteWideTree(full, true, schedule);
         continue;
       }
       // A junction or symbolic link is removed as a link, never followed:
       // nothing beneath an elevated walk may be redirected elsewhere.
-      if (isLink && isDirectory)
-        RemoveDirectoryW(full);
-      else if (DeleteFileW(full))
-        ++count;
+      if (isLink && isDirectory ? RemoveDirectoryW(full) : DeleteFileW(full))
+        count += !isDirectory;
+      else
+        DeleteLater(full, schedule);
     } while (FindNextFileW(find, &entry));
     FindClose(find);
   }
-  RemoveDirectoryW(directory);
+  CloseHandle(held);
+  if (!RemoveDirectoryW(directory))
+    DeleteLater(directory, schedule);
   return count;
 }
 
 }  // namespace
+
+HANDLE HoldDirectory(const WCHAR* directory) {
+  HANDLE held = CreateFileW(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (held == INVALID_HANDLE_VALUE)
+    return NULL;
+  // What the handle leads to, not what the name did a moment ago.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(held, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+          FILE_ATTRIBUTE_DIRECTORY)
+    return held;
+  CloseHandle(held);
+  SetLastError(ERROR_BAD_PATHNAME);
+  return NULL;
+}
 
 template <typename Char>
 bool JoinPath(const Char* first, const Char* second, Char* out) {
@@ -130,7 +163,11 @@ BYTE EnsureParentDirectory(const WCHAR* filePath, int keep) {
 bool MakeUniqueTempName(const char* directory, const char* prefix, char* out) {
   char base[kPathCapacity];
   char name[1024];  // wsprintfA never writes more
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
   if (JoinPath(directory, prefix, base)) {
+    // Names are predictable: another process may have taken every one a
+    // while ahead. The search gives up rather than spin for as long.
+    const DWORD start = GetTickCount();
     do {
       wsprintfA(name, "%s%d", base, static_cast<int>(GetTickCount()));
       if (TextLength(name) >= kPathCapacity)
@@ -139,7 +176,8 @@ bool MakeUniqueTempName(const char* directory, const char* prefix, char* out) {
         CopyText(out, name);
         return true;
       }
-    } while (true);
+      SetLastError(ERROR_ALREADY_EXISTS);
+    } while (GetTickCount() - start < kNameSearchTicks);
   }
   out[0] = 0;
   return false;
@@ -149,5 +187,11 @@ int DeleteTree(const char* directory, bool recurse) {
   // The walk is wide: Setup may leave names outside the ANSI code page,
   // which a narrow listing shows with "?" and no narrow call can delete.
   WCHAR wide[kPathCapacity];
-  return WidenPath(directory, wide) ? DeleteWideTree(wide, recurse) : 0;
+  return WidenPath(directory, wide) ? DeleteWideTree(wide, recurse, false) : 0;
+}
+
+void ScheduleTreeRemoval(const char* directory) {
+  WCHAR wide[kPathCapacity];
+  if (WidenPath(directory, wide))
+    DeleteWideTree(wide, true, true);
 }

@@ -15,10 +15,13 @@ bool CreateDirectoryChain(const WCHAR* path, int keep = 0);
 // 0 when the directory part of `filePath` exists as a directory or was
 // created (never within its first `keep` characters), 1 otherwise.
 BYTE EnsureParentDirectory(const WCHAR* filePath, int keep = 0);
+// How long a search for a free name goes on, in milliseconds of ticks.
+const DWORD kNameSearchTicks = 1000;
 // Writes to `out` (kPathCapacity bytes) `directory` + `prefix` + the tick
 // count, with a backslash after `directory` unless it ends with one, for a
 // name that does not exist at the moment of the test. false, with `out`
-// empty, when the name would not fit.
+// empty, when the name would not fit (ERROR_FILENAME_EXCED_RANGE) or none
+// was free for kNameSearchTicks (ERROR_ALREADY_EXISTS).
 bool MakeUniqueTempName(const char* directory, const char* prefix, char* out);
 // `first` + "\\" + `second` into `out` (kPathCapacity units), with no
 // second backslash after one that ends `first`; false when it would not
@@ -28,7 +31,17 @@ bool JoinPath(const Char* first, const Char* second, Char* out);
 // A narrow path as UTF-16 (kPathCapacity units), read in the ANSI code
 // page as the narrow file calls read it; false when it does not fit.
 bool WidenPath(const char* path, WCHAR* out);
+// `directory` opened for listing without delete sharing, so that nobody
+// can rename or remove it while the handle is held, when the handle leads
+// to a directory and no link; NULL otherwise (ERROR_BAD_PATHNAME for a
+// link or a file).
+HANDLE HoldDirectory(const WCHAR* directory);
 // Deletes `directory` and everything in it, whatever the names; links
 // inside are removed, never followed, and a root that is a link is left
-// alone. Returns the number of files deleted.
+// alone. Each directory is checked and listed through a handle held
+// meanwhile. Returns the number of files deleted.
 int DeleteTree(const char* directory, bool recurse);
+// DeleteTree, and what still cannot be deleted (something holds it) is
+// scheduled for deletion at the next restart, each directory after its
+// contents.
+void ScheduleTreeRemoval(const char* directory);

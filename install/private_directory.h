@@ -21,5 +21,6 @@ PSECURITY_DESCRIPTOR NewPrivateDirectorySecurity();
 // the last error set when nothing could be created and held.
 HANDLE CreatePrivateDirectory(const char* parent, const char* prefix, char* out);
 // Deletes what `directory`, held by `held`, contains, lets go of it and
-// removes it.
+// removes it; what something else still holds is scheduled for deletion
+// at the next restart.
 void DeleteHeldDirectory(const char* directory, HANDLE held);

@@ -6,10 +6,34 @@
 #include "shell/state.h"
 #include "shell/system_library.h"
 
+namespace {
+
+// Long enough for the check of a large package on a slow machine, short
+// enough that a close still feels immediate.
+const DWORD kCheckEndingWait = 2000;
+
+// The elevated process follows no junction or other redirection that a
+// standard user made, such as one planted in the user's own Internet
+// cache, where the platform's download writes first. Windows 10 2004 and
+// later with the 2022 updates know the policy; older systems refuse it,
+// which changes nothing.
+void EnforceRedirectionTrust() {
+  typedef BOOL(WINAPI * SetProcessMitigationPolicyFn)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+  policy.EnforceRedirectionTrust = 1;
+  SetProcessMitigationPolicyFn setPolicy =
+      LookUpKernelRoutine<SetProcessMitigationPolicyFn>("SetProcessMitigationPolicy");
+  if (setPolicy)
+    setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof(policy));
+}
+
+}  // namespace
+
 extern "C" int RunInstaller() {
   // The waiting ".", written here rather than by an initialiser (see
   // state.cpp); no other thread runs yet.
   g_statusText[0] = L'.';
+  EnforceRedirectionTrust();
   RestrictDllSearchToSystem();
   const HINSTANCE instance = GetModuleHandleA(NULL);
   g_instance = instance;
@@ -27,6 +51,16 @@ extern "C" int RunInstaller() {
     DispatchMessageA(&msg);
   }
   const UINT exitCode = g_setupDone ? g_setupExitCode : static_cast<UINT>(msg.wParam);
+  // Once the package's bytes are all in, the worker holds it: the
+  // platform's last copy and its cache entry, then the check. A moment
+  // for it to finish and let go, after which the worker ends by itself
+  // (the window it would report to is gone); what is still held then goes
+  // at the next restart. A download still under way is not waited for.
+  LockStatus();
+  const bool arrived = g_checkingPackage || (g_progressMax && g_progress >= g_progressMax);
+  UnlockStatus();
+  if (arrived)
+    WaitForSingleObject(g_downloadThread, kCheckEndingWait);
   // Every ending leaves nothing behind, a download cut short included.
   RemoveWorkDirectory();
   CoUninitialize();

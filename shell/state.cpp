@@ -19,6 +19,7 @@ char g_workDir[kPathCapacity];
 HANDLE g_workDirHandle;
 char g_cabinetPath[kPathCapacity];
 HANDLE g_cabinetFile;
+volatile BYTE g_checkingPackage;
 HWND g_mainWnd;
 
 void LockStatus() {

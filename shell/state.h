@@ -40,6 +40,10 @@ extern char g_workDir[kPathCapacity];
 extern HANDLE g_workDirHandle;
 extern char g_cabinetPath[kPathCapacity];
 extern HANDLE g_cabinetFile;
+// Set by the worker once the download is complete, when it begins to check
+// the package it then holds (whether or not its size was announced): an
+// ending waits a moment for it to let go.
+extern volatile BYTE g_checkingPackage;
 extern HWND g_mainWnd;
 
 // Out of line: one place names the lock, not every caller.

@@ -11,7 +11,9 @@ import unittest
 from zvtest import cabinets, env
 from zvtest.painted import differing_pixels
 from zvtest.server import PATH32, PATH64, PackageServer
-from zvtest.session import TOOLS, InstallerRun, colour_share, win_path, wine, work_dir
+from zvtest.session import (TOOLS, InstallerRun, clear_pending_deletions, colour_share,
+                            installer_entries, pending_deletions, win_path, windows_path, wine,
+                            work_dir)
 
 INSTALLERS = env.BUILD / "tests" / "installers"
 PACKAGES = env.BUILD / "e2e-runs" / "test_download-packages"
@@ -33,6 +35,8 @@ class DownloadTest(unittest.TestCase):
     def setUpClass(cls):
         cls.big = make_package("big", 4 * 1024 * 1024)
         cls.small = make_package("small", 16 * 1024)
+        # Large enough that its check takes a while.
+        cls.huge = make_package("huge", 96 * 1024 * 1024)
 
     def run_installer(self, name="zv_t_no64.exe", arch="win32", extra_env=None, suffix=""):
         run = InstallerRun(INSTALLERS / name, work_dir(self.id() + suffix), arch=arch,
@@ -169,6 +173,37 @@ class DownloadTest(unittest.TestCase):
             self.assertTrue(0 < blue[0] < blue[1] < blue[2] < 1, blue)
             self.assertEqual(0, run.wait_exit())
         self.assertEqual([], run.leftovers())
+
+    def test_redirected_package_leaves_no_copy_in_the_cache(self):
+        # urlmon keeps its copy under the address the redirection led to.
+        final = "/cdn/v2/setupZVViewer.cab"
+        with PackageServer({PATH32: self.small, final: self.small}) as server:
+            server.behave(PATH32, "redirect", to=final)
+            run = self.run_installer().start()
+            self.assertEqual(0, run.wait_exit())
+            self.assertEqual([PATH32, final], server.requests)
+        self.assertEqual([], run.leftovers())
+
+    def test_closing_while_the_package_is_checked_leaves_nothing(self):
+        # The worker holds the package while it hashes and checks it; the
+        # close waits a moment for it, and anything still held then is
+        # scheduled for deletion at the next restart.
+        run = self.run_installer()
+        with PackageServer({PATH32: self.huge}) as server:
+            run.start()
+            deadline = time.monotonic() + 120
+            while not [p for w in run.work_dirs() for p in w.glob("ZVinsF*")
+                       if p.stat().st_size == len(self.huge)]:
+                self.assertLess(time.monotonic(), deadline, "the download never completed")
+                self.assertFalse(run.exited())
+                time.sleep(0.01)
+            run.close()
+            self.assertEqual(1602, run.wait_exit())
+        self.addCleanup(clear_pending_deletions, run.arch)
+        pending = pending_deletions(run.arch)
+        left = [p for p in installer_entries(run.arch) - run.before]
+        self.assertEqual([], [p for p in left if windows_path(p, run.arch) not in pending])
+        print("\n  %d left for the next restart" % len(left), end=" ")
 
     def test_closing_a_stalled_download_ends_at_once(self):
         with PackageServer({PATH32: self.small}) as server:

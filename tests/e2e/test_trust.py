@@ -120,6 +120,20 @@ class TrustTest(InstallingTest):
         with self.installing(theirs, installer=exe, suffix="theirs") as run:
             self.assert_refused(run, "s:0x80096010")  # TRUST_E_BAD_DIGEST
 
+    def test_no_signer_pin_without_the_explicit_switch_stops_the_configure_step(self):
+        # Any publisher Windows trusts would do, under a root a same-user
+        # process may have added among them: only ever on purpose.
+        build = MAKER_BUILDS / "any-publisher"
+        for switch, code in ((None, 1), ("ON", 0)):
+            with self.subTest(switch=switch):
+                shutil.rmtree(build, ignore_errors=True)
+                result = maker.configure(build, {"ZV_ANY_PUBLISHER": switch} if switch else {})
+                self.assertEqual(code, result.returncode, result.stdout)
+        self.assertIn("ZV_ANY_PUBLISHER=ON", maker.configure(build / "again").stdout)
+        # Without signatures there is nothing to pin.
+        shutil.rmtree(build, ignore_errors=True)
+        self.assertEqual(0, maker.configure(build, {"ZV_REQUIRE_SIGNATURE": "OFF"}).returncode)
+
     def test_a_mistyped_pin_or_floor_stops_the_configure_step(self):
         good = signer_pin(PKI / "signer.pem")
         cases = [

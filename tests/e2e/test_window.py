@@ -7,15 +7,15 @@ import unittest
 from zvtest import env
 from zvtest.server import PATH32, PATH64, PackageServer
 from zvtest.painted import differing_pixels
-from zvtest.session import InstallerRun, colour_share, system_temps, work_dir
+from zvtest.session import InstallerRun, colour_share, system_temps, tool, work_dir
 
 INSTALLERS = env.BUILD / "tests" / "installers"
 BLACK, YELLOW, RED = (0, 0, 0), (255, 255, 0), (255, 0, 0)
 
 
 class WindowTest(unittest.TestCase):
-    def run_installer(self, name, **kwargs):
-        run = InstallerRun(INSTALLERS / name, work_dir(self.id()), **kwargs)
+    def run_installer(self, name, suffix="", **kwargs):
+        run = InstallerRun(INSTALLERS / name, work_dir(self.id() + suffix), **kwargs)
         self.addCleanup(run.kill)
         return run.start()
 
@@ -78,6 +78,43 @@ class WindowTest(unittest.TestCase):
             temp.unlink()
             away.rename(temp)
         self.assertEqual([], sorted(run.temp.iterdir()))
+
+    def test_planted_names_delay_the_window_a_second_at_most(self):
+        # Another process has made a folder for every name the next many
+        # seconds of ticks would give: the search gives up, and the window
+        # says so at once.
+        temp = system_temps("win32")[0]
+        with PackageServer({PATH32: b"x", PATH64: b"x"}) as server:
+            server.behave(PATH32, "hang").behave(PATH64, "hang")
+            # How long the window takes here without them.
+            started = time.monotonic()
+            run = self.run_installer("zv_t_both.exe", suffix="-unplanted")
+            run.wait_window()
+            usual = time.monotonic() - started
+            run.close()
+            self.assertEqual(1602, run.wait_exit())
+            # Made from here: through Wine, each would search a folder that
+            # grows by thousands.
+            tick = int(tool("tick"))
+            planted = [temp / ("ZVinsW%d" % t) for t in range(tick, tick + 40000)]
+            self.addCleanup(lambda: [p.rmdir() for p in planted if p.is_dir()])
+            for path in planted:
+                path.mkdir(exist_ok=True)
+            started = time.monotonic()
+            run = self.run_installer("zv_t_both.exe")
+            info = run.wait_window(timeout=10)
+            shown = time.monotonic() - started
+            shot, rect = run.client_shot(info, "planted")
+            self.assertEqual(0, differing_pixels(run, shot, rect, "t:0x000000b7"))  # already exists
+            run.close()
+            self.assertEqual(1603, run.wait_exit())
+            self.assertEqual([PATH32], server.requests)  # the unplanted run's
+            # The search itself: a second of ticks, then the error shown.
+            found, error, searched = tool("tempname", "C:\\windows\\temp", "ZVinsW").split()
+        print("\n  window shown in %.1f s, %.1f s without planted names" % (shown, usual), end=" ")
+        self.assertLess(shown, usual + 2.0)
+        self.assertEqual(("none", "183"), (found, error))  # ERROR_ALREADY_EXISTS
+        self.assertLess(int(searched), 1500)
 
 
 if __name__ == "__main__":

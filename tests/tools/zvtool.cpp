@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "download/verify_package.h"
 #include "install/fs_helpers.h"
@@ -155,6 +156,23 @@ int Probe(const char* className, DWORD seconds) {
     Sleep(10);
   }
   printf("answers=%lu longest=%lu\n", answers, longest);
+  return 0;
+}
+
+// The installer's MakeUniqueTempName: "free NAME", or "none ERROR" when
+// it gave up, with the milliseconds it searched.
+int TempName(const char* dir, const char* prefix) {
+  char out[MAX_PATH];
+  const DWORD start = GetTickCount();
+  const bool found = MakeUniqueTempName(dir, prefix, out);
+  const DWORD error = GetLastError();
+  printf("%s %s %lu\n", found ? "free" : "none", found ? out : std::to_string(error).c_str(),
+         GetTickCount() - start);
+  return found ? 0 : 1;
+}
+
+int Tick() {
+  printf("%lu\n", GetTickCount());
   return 0;
 }
 
@@ -549,6 +567,10 @@ int main(int argc, char** argv) {
     return Send(argv[2], strtoul(argv[3], NULL, 0));
   if (argc == 4 && !strcmp(argv[1], "probe"))
     return Probe(argv[2], strtoul(argv[3], NULL, 10));
+  if (argc == 4 && !strcmp(argv[1], "tempname"))
+    return TempName(argv[2], argv[3]);
+  if (argc == 2 && !strcmp(argv[1], "tick"))
+    return Tick();
   if (argc == 2 && !strcmp(argv[1], "broadcast"))
     return Broadcast();
   if (argc == 4 && !strcmp(argv[1], "icon"))
@@ -572,6 +594,7 @@ int main(int argc, char** argv) {
           "usage: zvtool run EXITFILE [--temp DIR] PROGRAM [ARGS...] | info CLASS | close CLASS\n"
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
           "     | icon EXE NAME | probe CLASS SECONDS | broadcast | send CLASS MESSAGE\n"
+          "     | tick | tempname DIR PREFIX\n"
           "     | trustroot CERT.der | fetch URL FILE | verify FILE\n"
           "     | post CLASS MESSAGE LPARAM | swapdir SETUP SECONDS ROOT...\n"
           "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");

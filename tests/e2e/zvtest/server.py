@@ -14,6 +14,8 @@ Behaviours (`PackageServer.behave(path, kind, **options)`):
     stall      headers (and `keep` bytes), then nothing until stopped
     trickle    the body in `chunk`-byte pieces, `delay` seconds apart
     hang       nothing at all, not even headers, until stopped
+    redirect   302 to another path of the server (options: to), as a CDN's
+               front door does
 """
 import os
 import ssl
@@ -104,6 +106,12 @@ class _Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
         self.server.owner.stop_event.wait()
         self.close_connection = True
+
+    def _redirect(self, body, to):
+        self.send_response(302)
+        self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_port, to))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def _hang(self, body):
         self.server.owner.stop_event.wait()

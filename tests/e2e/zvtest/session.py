@@ -69,6 +69,31 @@ def system_temps(arch):
     return [windows / "temp", windows / "SystemTemp"]
 
 
+SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+
+
+def windows_path(path, arch):
+    """The prefix's C: name of a Unix path inside it, lower case."""
+    inside = Path(path).relative_to(env.prefix(arch) / "drive_c")
+    return ("c:\\" + str(inside).replace("/", "\\")).lower()
+
+
+def pending_deletions(arch):
+    """The paths scheduled for deletion at the next restart (the system's
+    PendingFileRenameOperations: pairs of a path and its new name, empty
+    for a deletion), in windows_path's form."""
+    out = wine(["reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations"],
+               arch=arch).stdout
+    value = out.partition("REG_MULTI_SZ")[2].strip()
+    names = value.split("\\0")
+    return {source[4:].lower() if source.startswith("\\??\\") else source.lower()
+            for source, target in zip(names[::2], names[1::2]) if source and not target}
+
+
+def clear_pending_deletions(arch):
+    wine(["reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"], arch=arch)
+
+
 def installer_entries(arch):
     """Everything named ZVins* in the prefix's system temporary directories,
     and every copy of a package in its users' Internet caches."""
