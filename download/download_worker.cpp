@@ -81,7 +81,8 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
     return 0;
   }
   if (!MakeUniqueTempName(g_workDir, "ZVinsF", path)) {
-    ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)));
+    // The name would not fit, or none was free.
+    ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(LastErrorAsHresult()));
     return 0;
   }
   // Beside the download, never waited for: its verdict is nobody's.

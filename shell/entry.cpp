@@ -14,9 +14,8 @@ const DWORD kCheckEndingWait = 2000;
 
 // The elevated process follows no junction or other redirection that a
 // standard user made, such as one planted in the user's own Internet
-// cache, where the platform's download writes first. Windows 10 2004 and
-// later with the 2022 updates know the policy; older systems refuse it,
-// which changes nothing.
+// cache, where the platform's download writes first. Systems that do not
+// know the policy refuse it, which changes nothing.
 void EnforceRedirectionTrust() {
   typedef BOOL(WINAPI * SetProcessMitigationPolicyFn)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
   PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
