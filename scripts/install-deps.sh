@@ -36,6 +36,24 @@ install_missing() {
 
 install_missing $PKGS
 
+# The tests add time stamps to signed files (`osslsigncode add -TSA-...`),
+# which osslsigncode has from 2.9 on; Debian 12 itself has 2.5, its
+# backports 2.9.
+old_osslsigncode() {
+    version=$(osslsigncode --version 2>/dev/null |
+        sed -n '1s/^osslsigncode \([0-9]*\)\.\([0-9]*\).*/\1 \2/p')
+    [ -n "$version" ] || return 0
+    set -- $version
+    [ "$1" -lt 2 ] || { [ "$1" -eq 2 ] && [ "$2" -lt 9 ]; }
+}
+if old_osslsigncode && [ "$(. /etc/os-release && echo "$VERSION_CODENAME")" = bookworm ]; then
+    printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
+        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+        $SUDO tee /etc/apt/sources.list.d/zv-bookworm-backports.sources >/dev/null
+    $SUDO apt-get update -q || true
+    $SUDO apt-get install -y -q --no-install-recommends -t bookworm-backports osslsigncode
+fi
+
 # Some kernels run no 32-bit Linux programs (ia32 emulation off), and the
 # 32-bit Wine loader is one. There qemu's user-mode emulator runs them,
 # registered with the kernel for i386 ELF files. (Wine's preloader, above,
