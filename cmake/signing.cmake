@@ -51,6 +51,11 @@ function(zv_sign_installer target)
     list(APPEND identity -readpass ${ZV_SIGN_PASSWORD_FILE})
   endif()
   foreach(file IN LISTS inputs)
+    # A relative path would be checked here from where cmake was started,
+    # and then looked for by the signing command in the build directory.
+    if(NOT IS_ABSOLUTE "${file}")
+      message(FATAL_ERROR "Signing: ${file} is a relative path; give the signing files as absolute paths")
+    endif()
     if(NOT EXISTS "${file}")
       message(FATAL_ERROR "Signing: ${file} does not exist")
     endif()
