@@ -13,8 +13,12 @@ a private Xvfb; either way screenshots of it go to BUILD/demo/ about every
 at the same time is not disturbed.
 
     /usr/bin/python3 scripts/demo.py [--build BUILD] [--xvfb]
+
+scripts/release's `try` watches a maker's own release with the same
+Watcher, watch and report.
 """
 import argparse
+import fnmatch
 import os
 import re
 import shutil
@@ -53,6 +57,16 @@ def reachable_display():
     except (OSError, subprocess.TimeoutExpired):
         return None
     return name if probe.returncode == 0 else None
+
+
+def load_harness(build, wine_dir, port):
+    """The test harness (tests/e2e/zvtest) working in `build`, with its Wine
+    prefixes in `wine_dir`: its modules read these when first imported."""
+    os.environ.update({"ZV_BUILD_DIR": str(build), "ZV_WINE_DIR": str(wine_dir),
+                       "ZV_TEST_PORT": str(port)})
+    sys.path.insert(0, str(REPO / "tests" / "e2e"))
+    from zvtest import cabinets, env, server, session
+    return cabinets, env, server, session
 
 
 def cached_port(build):
@@ -95,7 +109,8 @@ class Watcher:
             return "gone" if self.seen_window else "starting"
         self.seen_window = True
         if not info["visible"]:
-            setup = self.session.WindowInfo.parse(self.session.tool("info", SETUP_CLASS))
+            setup = self.session.WindowInfo.parse(
+                self.session.tool("info", SETUP_CLASS, arch=self.run.arch))
             if setup and setup["visible"]:
                 self.grab(setup)
                 return "hidden; Setup's window %r shown" % setup["title"]
@@ -158,13 +173,13 @@ def make_signed_package(installer, demo, setup, pki):
     return cab.read_bytes(), pinned
 
 
-def watch(run, watcher):
-    """Runs the installer to its end, reporting each state; an error
-    display is closed after a moment, as a user would. Returns the exit
-    code."""
+def watch(run, watcher, seconds=120):
+    """Runs the installer to its end (for at most `seconds`), reporting
+    each state; an error display is closed after a moment, as a user
+    would. Returns the exit code."""
     try:
         run.start()
-        deadline = time.monotonic() + 120
+        deadline = time.monotonic() + seconds
         while not run.exited() and time.monotonic() < deadline:
             began = time.monotonic()
             if watcher.step().startswith("red"):
@@ -180,6 +195,21 @@ def watch(run, watcher):
         run.kill()
 
 
+def report(run, watcher, session):
+    """Prints where the run worked and what it left there; returns what it
+    left, by name."""
+    for work in sorted(watcher.work_dirs):
+        print("worked in C:\\windows\\%s\\%s: %s" % (
+            work.parent.name, work.name, "still there" if work.exists() else "removed"))
+    user_temp = sorted(p.name for p in run.temp.iterdir())
+    print("user's temporary directory %s: %s" % (session.win_path(run.temp),
+                                                 ", ".join(user_temp) or "untouched, empty"))
+    left = run.leftovers()
+    cached = [name for name in left if any(fnmatch.fnmatch(name, p) for p in run.packages)]
+    print("user's Internet cache: %s" % (", ".join(cached) or "no copy of the package"))
+    return left
+
+
 def main():
     args = parse_args()
     build = Path(args.build).resolve()
@@ -191,11 +221,8 @@ def main():
     if missing:
         sys.exit("not built yet (%s); run: make build" % ", ".join(map(str, missing)))
 
-    os.environ.update({"ZV_BUILD_DIR": str(build), "ZV_WINE_DIR": str(demo / "wine"),
-                       "ZV_TEST_PORT": cached_port(build)})
-    sys.path.insert(0, str(REPO / "tests" / "e2e"))
-    from zvtest import cabinets, env, session
-    from zvtest.server import PATH32, PATH64, PackageServer
+    cabinets, env, server_module, session = load_harness(build, demo / "wine", cached_port(build))
+    PATH32, PATH64 = server_module.PATH32, server_module.PATH64
 
     display = None if args.xvfb else reachable_display()
     print("display: %s" % (display or "private Xvfb"), flush=True)
@@ -208,7 +235,7 @@ def main():
         for old in demo.glob("shot-*.png"):
             old.unlink()
 
-        server = PackageServer({PATH32: package, PATH64: package})
+        server = server_module.PackageServer({PATH32: package, PATH64: package})
         chunk = len(package) // 20 + 1
         for path in (PATH32, PATH64):
             server.behave(path, "trickle", chunk=chunk, delay=DOWNLOAD_SECONDS / 20)
@@ -233,15 +260,7 @@ def main():
             # have been verified.
             print("signature verified by the installer (WinVerifyTrust%s)"
                   % (", signer pin matched" if pinned else "; no signer pin"))
-        for work in sorted(watcher.work_dirs):
-            print("worked in C:\\windows\\%s\\%s: %s" % (
-                work.parent.name, work.name, "still there" if work.exists() else "removed"))
-        user_temp = sorted(p.name for p in run.temp.iterdir())
-        print("user's temporary directory %s: %s" % (session.win_path(run.temp),
-                                                     ", ".join(user_temp) or "untouched, empty"))
-        left = run.leftovers()
-        cached = [name for name in left if name.startswith("setupZVViewer")]
-        print("user's Internet cache: %s" % (", ".join(cached) or "no copy of the package"))
+        left = report(run, watcher, session)
         if installed.is_dir():
             for item in sorted(installed.iterdir()):
                 print("installed: C:\\Program Files\\Zelvio Viewer\\%s (%d bytes)"

@@ -153,6 +153,13 @@ def _ready(arch):
     return (prefix(arch) / ".zv-ready").exists()
 
 
+def running():
+    """Whether this environment's own Xvfb is up: then someone else (the
+    tests' fixture) started it, and stops it too."""
+    pid_file = WINE_DIR / "xvfb.pid"
+    return pid_file.exists() and _alive(int(pid_file.read_text()))
+
+
 def start(display_name=None, arches=ARCHES):
     """`display_name`: an X display to use instead of a private Xvfb."""
     WINE_DIR.mkdir(parents=True, exist_ok=True)

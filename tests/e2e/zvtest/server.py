@@ -130,14 +130,15 @@ class _Handler(BaseHTTPRequestHandler):
 
 
 class PackageServer:
-    """Use as a context manager; `files` maps paths to bytes."""
+    """Use as a context manager; `files` maps paths to bytes. `port` 0
+    takes any free port, in `port` once started."""
 
     def __init__(self, files=None, port=None, tls=None):
         self.tls = tls
         self.files = dict(files or {})
         self.behaviours = {}
         self.requests = []
-        self.port = port or test_port()
+        self.port = test_port() if port is None else port
         self.stop_event = threading.Event()
         self.httpd = None
         self.thread = None
@@ -152,6 +153,7 @@ class PackageServer:
             context.load_cert_chain(*self.tls)
         ThreadingHTTPServer.allow_reuse_address = True
         self.httpd = ThreadingHTTPServer(("127.0.0.1", self.port), _Handler)
+        self.port = self.httpd.server_port
         if self.tls:
             # The handshake happens in each connection's own thread.
             self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True,

@@ -94,24 +94,31 @@ def clear_pending_deletions(arch):
     wine(["reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"], arch=arch)
 
 
-def installer_entries(arch):
+PACKAGE_NAMES = ("setupZVViewer*",)
+
+
+def installer_entries(arch, packages=PACKAGE_NAMES):
     """Everything named ZVins* in the prefix's system temporary directories,
-    and every copy of a package in its users' Internet caches."""
-    caches = (env.prefix(arch) / "drive_c" / "users").glob(
-        "*/AppData/Local/Microsoft/Windows/INetCache/**/setupZVViewer*")
+    and every copy of a package (by its file name's patterns) in its users'
+    Internet caches."""
+    users = env.prefix(arch) / "drive_c" / "users"
+    caches = {p for name in packages
+              for p in users.glob("*/AppData/Local/Microsoft/Windows/INetCache/**/" + name)}
     return {p for temp in system_temps(arch) if temp.is_dir()
-            for p in temp.iterdir() if p.name.startswith("ZVins")} | set(caches)
+            for p in temp.iterdir() if p.name.startswith("ZVins")} | caches
 
 
 class InstallerRun:
     """Starts `exe` through zvtool (for the full exit code) with a user's
     temporary directory of its own, in a work folder; what the run leaves
     in the system temporary directory is told apart from what was there
-    before it."""
+    before it. `packages`: the patterns of the package file names, as
+    urlmon names its cached copies."""
 
     def __init__(self, exe, work_dir, arch="win32", extra_env=None, temp_dir=None,
-                 copy_exe=True):
+                 copy_exe=True, packages=PACKAGE_NAMES):
         self.arch = arch
+        self.packages = packages
         self.work = Path(work_dir)
         if self.work.exists():
             shutil.rmtree(self.work)
@@ -122,7 +129,7 @@ class InstallerRun:
         if copy_exe:
             shutil.copy(exe, self.exe)
         self.exit_file = self.work / "exit-code"
-        self.before = installer_entries(arch)
+        self.before = installer_entries(arch, packages)
         self.extra_env = extra_env or {}
         self.proc = None
         self.shots = 0
@@ -194,7 +201,7 @@ class InstallerRun:
 
     def work_dirs(self):
         """The installer's work directories made since this run was set up."""
-        return sorted(p for p in installer_entries(self.arch) - self.before
+        return sorted(p for p in installer_entries(self.arch, self.packages) - self.before
                       if p.name.startswith("ZVinsW"))
 
     def work_files(self):
@@ -205,7 +212,7 @@ class InstallerRun:
         """What is left in the user's temporary directory, and what the run
         left in the system's or in the Internet cache, by name."""
         return sorted([p.name for p in self.temp.iterdir()]
-                      + [p.name for p in installer_entries(self.arch) - self.before])
+                      + [p.name for p in installer_entries(self.arch, self.packages) - self.before])
 
 
 def work_dir(test_id):
