@@ -30,7 +30,7 @@ union {
 
 // The address of the cache entry kept in g_cacheFile, into g_finalUrl: the
 // platform may not pass a redirection on (Wine's does not), while it does
-// name its cache file.
+// name its cache file. A walk over the whole index, for that case only.
 void FindCachedUrl(HMODULE wininet) {
   FindFirstUrlCacheEntryWFn findFirst =
       LookUpRoutine<FindFirstUrlCacheEntryWFn>(wininet, "FindFirstUrlCacheEntryW");
@@ -83,8 +83,9 @@ HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink) {
   deleteCacheEntry(url);
   const HRESULT result = download(NULL, url, path, kDownloadReserved,
                                   sink ? AsBindStatusCallback(&callback) : NULL);
-  deleteCacheEntry(url);
-  if (!g_finalUrl[0])
+  // The cache's index is searched only when the copy is not under the
+  // address asked for and no redirection was reported.
+  if (!deleteCacheEntry(url) && !g_finalUrl[0])
     FindCachedUrl(wininet);
   if (g_finalUrl[0])
     deleteFinalEntry(g_finalUrl);
