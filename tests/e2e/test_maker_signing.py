@@ -68,6 +68,7 @@ class MakerSigningTest(InstallingTest):
     def test_a_token_key_that_cannot_sign_fails_at_once_and_writes_nothing(self):
         wrong = self.top / "wrong-pin"
         wrong.write_text("000000\n")
+        wrong.chmod(0o600)
         cases = [
             ("wrong PIN in a file", self.token._replace(pin_file=str(wrong)), {}, "signer",
              "refused the PIN in " + str(wrong)),
@@ -75,6 +76,9 @@ class MakerSigningTest(InstallingTest):
              {"ZV_PKCS11_PIN": "000000"}, "signer", "refused the PIN in ZV_PKCS11_PIN"),
             # The engine would otherwise ask on the terminal.
             ("no PIN", self.token._replace(pin_file=None), {}, "signer", "needs its PIN"),
+            # Refused without echoing the URI, which would show the PIN.
+            ("a PIN in the key's URI", self.token._replace(uri=self.token.uri + ";pin-value=314159"),
+             {}, "signer", "holds the PIN (pin-value=)"),
             # The token's key, but another publisher's chain.
             ("another chain", self.token, {}, "signer2", "does not belong to the first certificate"),
         ]
@@ -84,6 +88,7 @@ class MakerSigningTest(InstallingTest):
                 made = self.make_package(out, token=token, signer=signer, extra_env=extra_env)
                 self.assertEqual(1, made.returncode, made.stderr)
                 self.assertIn(message, made.stderr)
+                self.assertNotIn("314159", made.stderr)
                 self.assertFalse(out.exists())
 
 

@@ -108,6 +108,7 @@ def softhsm_token(directory, signer="signer"):
     token = Token(SOFTHSM_MODULE, "pkcs11:token=zvtest;object=publisher;type=private",
                   str(directory / "pin"), {"SOFTHSM2_CONF": str(conf)})
     Path(token.pin_file).write_text(pin + "\n")
+    os.chmod(token.pin_file, 0o600)  # make-package refuses a PIN others can read
     environ = dict(os.environ, **token.env)
     for command in (["--init-token", "--free", "--label", "zvtest", "--so-pin", "27182818"],
                     ["--import", signing_pair(signer)[1], "--token", "zvtest",
