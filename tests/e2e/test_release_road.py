@@ -4,9 +4,14 @@ new version into the same folder (a key on a token): it carries the new
 pins and version, and `try` installs it under Wine in both prefixes.
 Stale and failed states never pass: a stray file in the release folder, a
 failing or lying `osslsigncode remove-signature`, a stale package under
-`try`. `check` compares what the local server publishes with the manifest.
-And make-package refuses a symbolic link; the signing refuses a relative
-path at configure."""
+`try`. Nor do a maker's mistakes, refused before anything is signed: a
+version not above the release before, a package address whose bytes its
+installer pins, a bad second application folder, a PIN file others can
+read. `check` compares what the local server publishes with the manifest;
+before the upload it refuses a newer installer, or anything else, where
+the installer goes. And make-package refuses a symbolic link and finds
+Setup.exe under any case; the signing refuses a relative path at
+configure."""
 import hashlib
 import os
 import shutil
@@ -27,10 +32,11 @@ NAMES = ("setupZVViewer.cab", "setupZVViewer64.cab", "zvwebsetup.exe")
 INSTALLED = {"win32": "Program Files/Zelvio Viewer/Zelvio Viewer.txt",
              "win64": "Program Files (x86)/Zelvio Viewer/Zelvio Viewer.txt"}
 
-# osslsigncode, but remove-signature fails as it does on an existing file,
-# or gives other bytes than the signed file's image.
+# osslsigncode, logging each command; remove-signature fails as it does on
+# an existing file, or gives other bytes than the signed file's image.
 SHIM = """#!/bin/sh
-[ "$1" = remove-signature ] || exec /usr/bin/osslsigncode "$@"
+echo "$1" >>"$ZV_SHIM_LOG"
+[ "$1" = remove-signature ] && [ -n "$ZV_SHIM" ] || exec /usr/bin/osslsigncode "$@"
 if [ "$ZV_SHIM" = fail ]; then
     echo "Overwriting an existing file is not supported" >&2
     exit 255
@@ -127,34 +133,58 @@ class ReleaseRoadTest(unittest.TestCase):
         second = ["make", "-o", out, "--version", "1.0.1", "--app32", app32, "--app64", app64,
                   *self.addresses("1.0.1")]
         pem = ["--cert", PKI / "signer-chain.pem", "--key", PKI / "signer.key"]
+        token = cabinets.softhsm_token(self.top / "token")
+        on_token = ["--module", token.module, "--key", token.uri, "--password-file", token.pin_file]
+        open_pin = self.top / "open-pin"
+        shutil.copyfile(token.pin_file, open_pin)
+        open_pin.chmod(0o640)
+        no_setup = self.top / "no-setup"
+        (no_setup / "app").mkdir(parents=True)
+        first_url64 = self.addresses("1.0.0")[3]
         shim = self.top / "shim"
         shim.mkdir()
         (shim / "osslsigncode").write_text(SHIM)
         (shim / "osslsigncode").chmod(0o755)
+        log = self.top / "osslsigncode.log"
         stray = out / "unsigned.exe"
         stray.write_bytes(first)
+        # Options after the second release's own (the last of an option
+        # counts), osslsigncode's remove-signature, what must be said; only
+        # the remove-signature cases get as far as signing.
         failures = [
-            ("a stray file in the folder", {}, "unsigned.exe, which no release put there"),
-            ("remove-signature fails", {"ZV_SHIM": "fail"},
-             "osslsigncode remove-signature failed (exit 255)"),
-            ("remove-signature gives other bytes", {"ZV_SHIM": "alter"},
+            ("a stray file in the folder", [], "", "unsigned.exe, which no release put there"),
+            ("remove-signature fails", [], "fail", "osslsigncode remove-signature failed (exit 255)"),
+            ("remove-signature gives other bytes", [], "alter",
              "without its signature is not the reproducible image"),
+            ("an address whose bytes the release before pins", ["--url64", first_url64], "",
+             "every 1.0.0 installer in the field runs only those very bytes"),
+            ("the same version", ["--version", "1.0.0"], "", "--version 1.0.0 is not above 1.0.0"),
+            ("a lower version", ["--version", "0.9"], "", "--version 0.9 is not above 1.0.0"),
+            ("a bad second application folder", ["--app64", no_setup], "",
+             "%s has no Setup.exe at its root" % no_setup),
+            ("--replace-unpublished lets the version and address through",
+             ["--version", "1.0.0", "--url64", first_url64, "--app64", no_setup,
+              "--replace-unpublished"], "", "%s has no Setup.exe at its root" % no_setup),
+            ("a PIN file others can read", on_token + ["--password-file", open_pin], "",
+             "(mode 640): chmod 600 %s" % open_pin),
         ]
-        for label, extra_env, message in failures:
+        for label, options, remove_signature, message in failures:
             with self.subTest(label):
-                if extra_env:
-                    stray.unlink(missing_ok=True)
-                    extra_env["PATH"] = "%s:%s" % (shim, os.environ["PATH"])
+                log.write_text("")
                 before = contents(out)
-                failed = self.release(*second, *pem, extra_env=extra_env)
+                failed = self.release(*second, *pem, *options, extra_env=dict(
+                    token.env, PATH="%s:%s" % (shim, os.environ["PATH"]), ZV_SHIM=remove_signature,
+                    ZV_SHIM_LOG=str(log)))
                 self.assertEqual(1, failed.returncode, failed.stdout + failed.stderr)
-                self.assertIn(message, failed.stderr)
+                # The cause comes first.
+                self.assertIn(message, next(line for line in failed.stderr.splitlines()
+                                            if line.startswith("scripts/release make: ")))
+                self.assertEqual(bool(remove_signature), "sign" in log.read_text().split())
                 self.assertEqual(before, contents(out), "the release folder changed")
                 self.assertEqual([], list(self.top.glob(".out.*")), "half-made folders left")
+            stray.unlink(missing_ok=True)
 
-        token = cabinets.softhsm_token(self.top / "token")
-        made = self.release(*second, "--cert", PKI / "signer-chain.pem", "--module", token.module,
-                            "--key", token.uri, "--password-file", token.pin_file,
+        made = self.release(*second, "--cert", PKI / "signer-chain.pem", *on_token,
                             extra_env=token.env)
         self.assertEqual(0, made.returncode, made.stderr)
         image = self.assert_release(out, "1.0.1")
@@ -164,20 +194,38 @@ class ReleaseRoadTest(unittest.TestCase):
 
         paths = {"/1.0.1/" + name: release2[name] for name in NAMES}
         stale = {"/1.0.1/" + NAMES[0]: release1[NAMES[0]]}
+        # The first release's manifest, as if it were still to be uploaded.
+        first_out = self.top / "first"
+        first_out.mkdir()
+        (first_out / "manifest.txt").write_bytes(release1["manifest.txt"])
+        upload = ["--before", out]
+        signed2 = next(line.split()[5] for line in release2["manifest.txt"].decode().splitlines()
+                       if line.startswith("file zvwebsetup.exe "))
         checks = [
-            ("before the upload, nothing there", ["--before"], {}, 0, "free"),
-            ("before the upload, a package there", ["--before"], stale, 1, "s:0x80096010"),
-            ("published", [], paths, 0, "ok      zvwebsetup.exe"),
-            ("a package differs", [], dict(paths, **stale), 1,
+            ("before the upload, nothing there", upload, {}, 0, "free"),
+            ("before the upload, a package there", upload, stale, 1, "s:0x80096010"),
+            ("before the upload, the first installer there", upload,
+             {"/1.0.1/" + NAMES[2]: release1[NAMES[2]]}, 0,
+             "replace zvwebsetup.exe: http://127.0.0.1:%d/1.0.1/zvwebsetup.exe serves installer "
+             "1.0.0 of this publisher" % test_port()),
+            ("before the upload, a web page there", upload,
+             {"/1.0.1/" + NAMES[2]: b"<html>hi</html>"}, 1,
+             "serves 15 bytes that are no Windows program, beginning '<html>hi</html>'"),
+            ("before the first's upload, the second installer there", ["--before", first_out],
+             {"/1.0.0/" + NAMES[2]: release2[NAMES[2]]}, 1,
+             "serves installer 1.0.1 of this publisher signed %s: this release's 1.0.0 is not "
+             "above it, and replacing it would be a rollback" % signed2),
+            ("published", [out], paths, 0, "ok      zvwebsetup.exe"),
+            ("a package differs", [out], dict(paths, **stale), 1,
              "FAILED  setupZVViewer.cab at http://127.0.0.1:%d/1.0.1/setupZVViewer.cab: "
              % test_port()),
         ]
         for label, options, served, code, message in checks:
             with self.subTest(label), PackageServer(served):
-                checked = self.release("check", "--ca-file", PKI / "root.pem", *options, out)
+                checked = self.release("check", "--ca-file", PKI / "root.pem", *options)
                 self.assertEqual(code, checked.returncode, checked.stdout + checked.stderr)
                 self.assertIn(message, checked.stdout)
-                if code and not options:
+                if code and options == [out]:
                     self.assertIn("SHA-256 %s, the manifest" % hashlib.sha256(
                         release1[NAMES[0]]).hexdigest(), checked.stdout)
 
@@ -191,15 +239,18 @@ class ReleaseRoadTest(unittest.TestCase):
             self.assertEqual(1, tried.returncode, tried.stdout + tried.stderr)
             self.assertIn("setupZVViewer.cab is not the package its manifest lists", tried.stderr)
 
+        # Each run starts from an empty install folder.
         installed = {arch: env.prefix(arch) / "drive_c" / path for arch, path in INSTALLED.items()}
         for path in installed.values():
-            shutil.rmtree(path.parent, ignore_errors=True)
+            path.parent.mkdir(parents=True, exist_ok=True)
+            (path.parent / "earlier.txt").write_text("an earlier run's")
             self.addCleanup(shutil.rmtree, path.parent, True)
         tried = self.release("try", "--build", env.BUILD, "--wine", env.WINE_DIR, "--xvfb", out)
         self.assertEqual(0, tried.returncode, tried.stdout + tried.stderr)
         self.assertEqual(2, tried.stdout.count("\nexit code: 0\n"), tried.stdout)
         self.assertIn("building installer 1.0.1", tried.stdout)
         for arch, bits in (("win32", "32"), ("win64", "64")):
+            self.assertEqual(["Zelvio Viewer.txt"], os.listdir(installed[arch].parent))
             self.assertEqual("release 2, %s-bit" % bits, installed[arch].read_text())
         self.assertEqual(contents(out), release2)
 
@@ -217,7 +268,9 @@ class ReleaseRoadTest(unittest.TestCase):
         self.assertIn("not a regular file: %s/app/link.ini" % stage, refused.stderr)
         self.assertFalse(cab.exists())
 
+        # Setup.exe under any case, as Windows finds it.
         (stage / "app" / "link.ini").unlink()
+        (stage / "Setup.exe").rename(stage / "SETUP.exe")
         made = subprocess.run(command, env=environ, capture_output=True, text=True)
         self.assertEqual(0, made.returncode, made.stderr)
         self.assertIn("warning: %s/empty is an empty folder" % stage, made.stderr)
