@@ -6,7 +6,7 @@ set -eu
 PKGS="cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest \
       wine wine32:i386 wine64 wine32-preloader:i386 xvfb xauth x11-utils imagemagick gcab \
       osslsigncode openssl python3 python3-pil python3-pefile procps fonts-liberation \
-      libengine-pkcs11-openssl softhsm2"
+      libengine-pkcs11-openssl softhsm2 opensc"
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
