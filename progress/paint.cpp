@@ -11,13 +11,13 @@ void FillRectColor(HDC hdc, const RECT* rect, COLORREF colour) {
   DeleteObject(brush);
 }
 
-int FontHeightForPoints(int size, int pixelsPerInch) {
-  return size * pixelsPerInch / -72;
+int FontHeightForPoints(int size) {
+  return size * USER_DEFAULT_SCREEN_DPI / -72;
 }
 
 void DrawStatusText(HDC hdc, COLORREF colour, int x, int y, const char* face,
                     const WCHAR* text, int size) {
-  const int height = FontHeightForPoints(size, GetDeviceCaps(hdc, LOGPIXELSY));
+  const int height = FontHeightForPoints(size);
   HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                            ANSI_CHARSET, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS,
                            PROOF_QUALITY, VARIABLE_PITCH, face);

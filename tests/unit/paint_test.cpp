@@ -192,12 +192,11 @@ TEST_F(Painting, TinyClientAreasAreCoveredWithoutFailing) {
   }
 }
 
-TEST(FontHeight, FollowsTheDevicesVerticalResolution) {
-  EXPECT_EQ(-44, FontHeightForPoints(33, 96));
-  EXPECT_EQ(-55, FontHeightForPoints(33, 120));
-  EXPECT_EQ(-66, FontHeightForPoints(33, 144));
-  EXPECT_EQ(-1, FontHeightForPoints(1, 96));  // truncates toward zero
-  EXPECT_EQ(0, FontHeightForPoints(0, 96));
+TEST(FontHeight, IsThePointSizeAt96Dpi) {
+  EXPECT_EQ(-44, FontHeightForPoints(33));
+  EXPECT_EQ(-30, FontHeightForPoints(23));  // truncates toward zero
+  EXPECT_EQ(-1, FontHeightForPoints(1));
+  EXPECT_EQ(0, FontHeightForPoints(0));
 }
 
 }  // namespace
