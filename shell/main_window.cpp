@@ -36,6 +36,8 @@ RECT PlaceMainWindow(const RECT& screen) {
 }
 
 int CreateMainWindow(const char* title, HINSTANCE instance) {
+  // In the display's own pixels (the manifest declares the process aware
+  // of each monitor's scale): the window keeps its share of the screen.
   RECT screen;
   GetWindowRect(GetDesktopWindow(), &screen);
   const RECT place = PlaceMainWindow(screen);
@@ -93,6 +95,15 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         PaintProgress(hwnd, hdc);
         EndPaint(hwnd, &ps);
       }
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the rectangle the system
+      // suggests keeps the window's size in proportion, and the resize
+      // repaints the whole client area (CS_HREDRAW | CS_VREDRAW).
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      MoveWindow(hwnd, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, TRUE);
       return 0;
     }
     case WM_DOWNLOAD_COMPLETE:

@@ -94,7 +94,7 @@ class ExecutableTest(unittest.TestCase):
         red, green, blue = bytes.fromhex(centre)
         self.assertTrue(red < green > blue and green < 0x60, centre)
 
-    def test_manifest_requires_administrator_and_names_vista_and_7(self):
+    def test_manifest_requires_administrator_names_vista_and_7_and_each_monitors_scale(self):
         manifest = self.resource(RT_MANIFEST)
         self.assertEqual([1], [e.id for e in manifest.directory.entries])
         lang = manifest.directory.entries[0].directory.entries[0]
@@ -107,6 +107,14 @@ class ExecutableTest(unittest.TestCase):
         ids = {e.get("Id") for e in root.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}
         self.assertEqual({"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
                           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"}, ids)
+        # Where Windows looks for them: in another namespace it ignores them
+        # and stretches the window's bitmap.
+        settings = root.find("{urn:schemas-microsoft-com:asm.v3}application/"
+                             "{urn:schemas-microsoft-com:asm.v3}windowsSettings")
+        self.assertEqual("PerMonitorV2", settings.findtext(
+            "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness").split(",")[0])
+        self.assertEqual("true/pm", settings.findtext(
+            "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware"))
 
     def test_version_resource_names_the_product_and_the_project_version(self):
         cache = maker.read_cache(env.BUILD)

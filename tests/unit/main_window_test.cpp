@@ -29,4 +29,22 @@ TEST(MainWindowPlacement, ScreenNotAtTheOrigin) {
   ExpectPlacement({-1024, 0, 0, 768}, -704, 288, 384, 96);
 }
 
+// Dragged to a monitor of another scale, the window takes the place and
+// size the system suggests for it there.
+TEST(MainWindow, TakesTheRectangleSuggestedForANewScale) {
+  const HWND hwnd = CreateWindowExA(0, "STATIC", "", WS_POPUP, 320, 288, 384, 96, NULL, NULL,
+                                    GetModuleHandleA(NULL), NULL);
+  ASSERT_TRUE(hwnd);
+  RECT suggested = {1100, 250, 1100 + 576, 250 + 144};
+  EXPECT_EQ(0, MainWndProc(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144),
+                           reinterpret_cast<LPARAM>(&suggested)));
+  RECT now;
+  GetWindowRect(hwnd, &now);
+  EXPECT_EQ(suggested.left, now.left);
+  EXPECT_EQ(suggested.top, now.top);
+  EXPECT_EQ(suggested.right, now.right);
+  EXPECT_EQ(suggested.bottom, now.bottom);
+  DestroyWindow(hwnd);
+}
+
 }  // namespace
