@@ -1,16 +1,25 @@
 """The progress window as a user meets it: where it appears, what it looks
-like before any progress and in the error display, and how closing it ends
-the process."""
+like before any progress, at any display scale and in the error display,
+and how closing it ends the process."""
 import time
 import unittest
 
 from zvtest import env
 from zvtest.server import PATH32, PATH64, PackageServer
 from zvtest.painted import differing_pixels
-from zvtest.session import InstallerRun, colour_share, system_temps, tool, work_dir
+from zvtest.session import (InstallerRun, colour_share, display_scale, system_temps, tool,
+                            work_dir)
 
 INSTALLERS = env.BUILD / "tests" / "installers"
-BLACK, YELLOW, RED = (0, 0, 0), (255, 255, 0), (255, 0, 0)
+BLACK, YELLOW, RED, BLUE = (0, 0, 0), (255, 255, 0), (255, 0, 0), (0, 0, 255)
+
+
+def text_height(shot, rect):
+    """The rows the yellow text covers in the client area, 0 for none."""
+    left, top, right, bottom = rect
+    rows = [y for y in range(top, bottom)
+            if colour_share(shot.region(left, y, right, y + 1), YELLOW, 60) > 0]
+    return rows[-1] - rows[0] + 1 if rows else 0
 
 
 class WindowTest(unittest.TestCase):
@@ -46,6 +55,32 @@ class WindowTest(unittest.TestCase):
             run.close()
             self.assertEqual(1602, run.wait_exit())  # ERROR_INSTALL_USEREXIT
             self.assertLess(time.monotonic() - closed_at, 2.0)
+
+    def test_numerals_keep_their_share_of_the_window_at_any_display_scale(self):
+        # Half the package, then nothing more: "L" on a half blue bar. A
+        # larger scale takes a taller caption out of the same window.
+        body = bytes(16384)
+        shares = {}
+        for dpi in (96, 144, 192):
+            with display_scale(dpi), PackageServer({PATH32: body, PATH64: body}) as server:
+                server.behave(PATH32, "stall", keep=8192).behave(PATH64, "stall", keep=8192)
+                run = self.run_installer("zv_t_both.exe", suffix="-%d" % dpi)
+                info = run.wait_window()
+                self.assertEqual((320, 288, 384, 96), (info["x"], info["y"], info["w"], info["h"]))
+                deadline = time.monotonic() + 15
+                while True:
+                    shot, rect = run.client_shot(info, "dpi-%d" % dpi)
+                    if colour_share(shot.region(*rect), BLUE) > 0.1 or time.monotonic() > deadline:
+                        break
+                    time.sleep(0.2)
+                self.assertGreater(colour_share(shot.region(*rect), BLUE), 0.1, shot.path)
+                shares[dpi] = text_height(shot, rect) / info["ch"]
+                run.close()
+                self.assertEqual(1602, run.wait_exit())
+        print("\n  numerals' share of the client height: %s" % ", ".join(
+            "%.3f at %d DPI" % (shares[dpi], dpi) for dpi in sorted(shares)), end=" ")
+        for dpi in (144, 192):
+            self.assertLess(abs(shares[dpi] / shares[96] - 1), 0.12, shares)
 
     def test_closing_the_error_display_reports_failure(self):
         run = self.run_installer("zv_t_short.exe")  # no usable address: "!"

@@ -1,5 +1,6 @@
 """One run of an installer executable under Wine, observed as a user
 would: its window's place, look and pixels, closing it, and its exit code."""
+import contextlib
 import os
 import shutil
 import subprocess
@@ -92,6 +93,26 @@ def pending_deletions(arch):
 
 def clear_pending_deletions(arch):
     wine(["reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"], arch=arch)
+
+
+DESKTOP = "HKCU\\Control Panel\\Desktop"
+
+
+@contextlib.contextmanager
+def display_scale(dpi, arch="win32"):
+    """The prefix's display at `dpi` (96 is 100 %) for the programs started
+    meanwhile, as Wine reads it when a program starts; as it was after."""
+    before = wine(["reg", "query", DESKTOP, "/v", "LogPixels"], arch=arch).stdout.split()
+    wine(["reg", "add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+         arch=arch, check=True)
+    try:
+        yield
+    finally:
+        if "REG_DWORD" in before:
+            wine(["reg", "add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD",
+                  "/d", str(int(before[-1], 16)), "/f"], arch=arch, check=True)
+        else:
+            wine(["reg", "delete", DESKTOP, "/v", "LogPixels", "/f"], arch=arch, check=True)
 
 
 PACKAGE_NAMES = ("setupZVViewer*",)
