@@ -117,7 +117,8 @@ function(zv_filetime what value out)
 endfunction()
 
 # An installer executable for one package source:
-#   zv_add_installer(name URL32 url URL64 url [SHA256_32 hex] [SHA256_64 hex]
+#   zv_add_installer(name URL32 url URL64 url [URL_ARM64 url]
+#                    [SHA256_32 hex] [SHA256_64 hex] [SHA256_ARM64 hex]
 #                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF]
 #                    [SIGNED_NOT_BEFORE YYYY-MM-DDTHH:MM:SSZ])
 # The entry is RunInstaller; nothing of the C or C++ run-time is linked,
@@ -130,12 +131,12 @@ endif()
 
 function(zv_add_installer name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-                        "URL32;URL64;SHA256_32;SHA256_64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER"
+                        "URL32;URL64;URL_ARM64;SHA256_32;SHA256_64;SHA256_ARM64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER"
                         "SIGNERS")
   if(NOT DEFINED ARG_REQUIRE_SIGNATURE)
     set(ARG_REQUIRE_SIGNATURE ON)
   endif()
-  foreach(one SHA256_32 SHA256_64)
+  foreach(one SHA256_32 SHA256_64 SHA256_ARM64)
     if(ARG_${one} MATCHES ";")
       message(FATAL_ERROR "${name}: ${one} takes one SHA-256, not a list")
     endif()
@@ -159,7 +160,7 @@ function(zv_add_installer name)
 
   # The values go into a generated source rather than onto the command
   # line, where ';' and quotes would not survive.
-  foreach(url URL32 URL64)
+  foreach(url URL32 URL64 URL_ARM64)
     string(REPLACE "\\" "\\\\" escaped "${ARG_${url}}")
     string(REPLACE "\"" "\\\"" escaped "${escaped}")
     string(TOLOWER ${url} key)
@@ -167,6 +168,7 @@ function(zv_add_installer name)
   endforeach()
   zv_pin_list(sha32 "${ARG_SHA256_32}")
   zv_pin_list(sha64 "${ARG_SHA256_64}")
+  zv_pin_list(sha_arm64 "${ARG_SHA256_ARM64}")
   zv_pin_list(signers "${ARG_SIGNERS}")
   if(ARG_REQUIRE_SIGNATURE)
     set(require true)

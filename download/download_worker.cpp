@@ -10,14 +10,17 @@
 #include "shell/text.h"
 #include "shell/status.h"
 
-IsWow64ProcessFn g_isWow64Process;
-
 namespace {
 
 const int kMinimumUrlLength = 5;
 
 bool IsPresent(const char* url) {
   return TextLength(url) >= kMinimumUrlLength;
+}
+
+template <typename Routine>
+Routine LookUp(LookUpRoutineFn lookUp, const char* name) {
+  return reinterpret_cast<Routine>(reinterpret_cast<void*>(lookUp(name)));
 }
 
 // The downloaded package at `path`, open so that nobody can change it, when
@@ -59,23 +62,43 @@ HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
 
 }  // namespace
 
-bool IsWow64() {
-  g_isWow64Process = LookUpKernelRoutine<IsWow64ProcessFn>("IsWow64Process");
-  if (!g_isWow64Process)
-    return false;
-  BOOL wow64 = FALSE;
-  g_isWow64Process(GetCurrentProcess(), &wow64);
-  return wow64 != FALSE;
-}
-
-const char* ChoosePackageUrl(const char* url32, const char* url64) {
-  const char* url = IsPresent(url64) && IsWow64() ? url64 : url32;
+const char* ChoosePackageUrl(const char* url32, const char* url64, const char* urlArm64,
+                             LookUpRoutineFn lookUp) {
+  typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
+  typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+  typedef HRESULT(WINAPI * GetMachineTypeAttributesFn)(USHORT, MACHINE_ATTRIBUTES*);
+  // Under emulation on ARM64, IsWow64Process says TRUE as on x64: only
+  // IsWow64Process2 (Windows 10) names the machine.
+  BOOL x64 = FALSE;
+  USHORT process, machine;
+  const IsWow64Process2Fn isWow64Process2 = LookUp<IsWow64Process2Fn>(lookUp, "IsWow64Process2");
+  if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &machine)) {
+    if (machine == IMAGE_FILE_MACHINE_ARM64) {
+      if (IsPresent(urlArm64))
+        return urlArm64;
+      // Windows 11 runs x64 programs there, Windows 10 only x86 ones.
+      const GetMachineTypeAttributesFn getAttributes =
+          LookUp<GetMachineTypeAttributesFn>(lookUp, "GetMachineTypeAttributes");
+      MACHINE_ATTRIBUTES attributes;
+      if (getAttributes && getAttributes(IMAGE_FILE_MACHINE_AMD64, &attributes) == S_OK &&
+          (attributes & UserEnabled))
+        machine = IMAGE_FILE_MACHINE_AMD64;
+    }
+    x64 = machine == IMAGE_FILE_MACHINE_AMD64;
+  } else {
+    // Every ARM64 Windows has IsWow64Process2: WOW64 here means x64.
+    const IsWow64ProcessFn isWow64Process = LookUp<IsWow64ProcessFn>(lookUp, "IsWow64Process");
+    if (isWow64Process)
+      isWow64Process(GetCurrentProcess(), &x64);
+  }
+  const char* url = x64 && IsPresent(url64) ? url64 : url32;
   return IsPresent(url) ? url : NULL;
 }
 
 DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   char* const path = static_cast<char*>(parameter);
-  const char* url = ChoosePackageUrl(kPackageUrl32, kPackageUrl64);
+  const char* url =
+      ChoosePackageUrl(kPackageUrl32, kPackageUrl64, kPackageUrlArm64, LookUpKernelRoutine);
   if (!url) {
     ShowStatusMessage(STATUS_TAG_NO_ADDRESS);
     return 0;
@@ -98,8 +121,9 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   // Checked here, not on the window's thread, so that the window keeps
   // painting while a large package is hashed.
   g_checkingPackage = 1;
-  HANDLE file =
-      OpenTrustedPackage(path, url == kPackageUrl64 ? kPackageSha256_64 : kPackageSha256_32);
+  HANDLE file = OpenTrustedPackage(path, url == kPackageUrl64      ? kPackageSha256_64
+                                         : url == kPackageUrlArm64 ? kPackageSha256_Arm64
+                                                                   : kPackageSha256_32);
   if (!file)
     return 0;
   g_cabinetFile = file;

@@ -2,15 +2,16 @@
 #pragma once
 #include <windows.h>
 
-typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
-extern IsWow64ProcessFn g_isWow64Process;
-
 // `parameter` is g_cabinetPath, where the package is put: passed rather
 // than named at every use, each of which the loader would relocate.
 DWORD WINAPI DownloadThreadProc(LPVOID parameter);
-// True when this 32-bit process runs on 64-bit Windows.
-bool IsWow64();
-// The address to fetch: the 64-bit one on 64-bit Windows when present
-// (IsWow64 is asked only then), else the 32-bit one. NULL when the chosen
-// one is shorter than 5 characters.
-const char* ChoosePackageUrl(const char* url32, const char* url64);
+// Looks up a kernel32 routine by name, NULL where the system lacks it:
+// LookUpKernelRoutine, or a test's stand-in for the system.
+typedef FARPROC (*LookUpRoutineFn)(const char* name);
+// The address to fetch on this machine, as its system tells through the
+// routines `lookUp` finds: the ARM64 one on ARM64 Windows, else there the
+// 64-bit one where x64 programs run; the 64-bit one on x64 Windows; the
+// 32-bit one elsewhere and whenever the build lacks the one chosen. NULL
+// when that is shorter than 5 characters.
+const char* ChoosePackageUrl(const char* url32, const char* url64, const char* urlArm64,
+                             LookUpRoutineFn lookUp);

@@ -4,10 +4,12 @@
 
 extern const char kPackageUrl32[];
 extern const char kPackageUrl64[];
+extern const char kPackageUrlArm64[];
 // Pin lists (MatchesPin): the SHA-256 of each package, at most one;
 // empty: not pinned.
 extern const char kPackageSha256_32[];
 extern const char kPackageSha256_64[];
+extern const char kPackageSha256_Arm64[];
 // SHA-256 pins of signers' public keys; empty: any publisher Windows
 // trusts.
 extern const char kSignerPins[];

@@ -10,7 +10,7 @@ import unittest
 
 from zvtest import cabinets, env
 from zvtest.painted import differing_pixels
-from zvtest.server import PATH32, PATH64, PackageServer
+from zvtest.server import PATH32, PATH64, PATH_ARM64, PackageServer
 from zvtest.session import (TOOLS, InstallerRun, clear_pending_deletions, colour_share,
                             installer_entries, pending_deletions, win_path, windows_path, wine,
                             work_dir)
@@ -69,8 +69,9 @@ class DownloadTest(unittest.TestCase):
                  ("zv_t_no64.exe", "win32", PATH32), ("zv_t_no64.exe", "win64", PATH32)]
         for name, arch, expected in cases:
             with self.subTest(installer=name, prefix=arch):
-                with PackageServer({PATH32: b"x", PATH64: b"x"}) as server:
-                    server.behave(PATH32, "hang").behave(PATH64, "hang")
+                with PackageServer({PATH32: b"x", PATH64: b"x", PATH_ARM64: b"x"}) as server:
+                    for path in (PATH32, PATH64, PATH_ARM64):
+                        server.behave(path, "hang")
                     run = self.run_installer(name, arch, suffix="-%s-%s" % (name, arch)).start()
                     run.wait_window()
                     self.wait_requests(server)

@@ -7,8 +7,10 @@
 // test window ever reaches the network.
 const char kPackageUrl32[] = "";
 const char kPackageUrl64[] = "";
+const char kPackageUrlArm64[] = "";
 const char kPackageSha256_32[] = "";
 const char kPackageSha256_64[] = "";
+const char kPackageSha256_Arm64[] = "";
 const char kSignerPins[] = "";
 const bool kRequireSignature = true;
 const unsigned long long kSignedNotBefore = 0;

@@ -28,6 +28,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 PATH32 = "/beta/setupZVViewer.cab"
 PATH64 = "/beta/setupZVViewer64.cab"
+PATH_ARM64 = "/beta/setupZVViewerARM64.cab"
 
 
 def test_port():
