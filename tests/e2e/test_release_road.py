@@ -1,7 +1,8 @@
 """The maker's road as scripts/release walks it, with the test PKI: a first
 release (PKCS#12, every path relative), a second with new packages and a
-new version into the same folder (a key on a token): it carries the new
-pins and version, and `try` installs it under Wine in both prefixes.
+new version and an ARM64 package into the same folder (a key on a token):
+it carries the new pins and version, and `try` installs it under Wine in
+both prefixes, saying that it cannot try the ARM64 package.
 Stale and failed states never pass: a stray file in the release folder, a
 failing or lying `osslsigncode remove-signature`, a stale package under
 `try`. Nor do a maker's mistakes, refused before anything is signed: a
@@ -29,6 +30,9 @@ PKI = cabinets.PKI
 RELEASE = env.REPO / "scripts" / "release"
 DEMO_SETUP = env.BUILD / "tests" / "tools" / "demo_setup.exe"
 NAMES = ("setupZVViewer.cab", "setupZVViewer64.cab", "zvwebsetup.exe")
+ARM64 = "setupZVViewerARM64.cab"
+# The second release's files, in upload order.
+NAMES2 = NAMES[:2] + (ARM64,) + NAMES[2:]
 INSTALLED = {"win32": "Program Files/Zelvio Viewer/Zelvio Viewer.txt",
              "win64": "Program Files (x86)/Zelvio Viewer/Zelvio Viewer.txt"}
 
@@ -77,31 +81,31 @@ class ReleaseRoadTest(unittest.TestCase):
         (folder / "app" / "Zelvio Viewer.txt").write_text(text)
         return folder
 
-    def addresses(self, version):
+    def addresses(self, version, arm64=False):
         base = "http://127.0.0.1:%d/%s/" % (test_port(), version)
         return ["--url32", base + NAMES[0], "--url64", base + NAMES[1],
-                "--installer-url", base + NAMES[2]]
+                "--installer-url", base + NAMES[2]] + ["--url-arm64", base + ARM64] * arm64
 
-    def assert_release(self, out, version):
+    def assert_release(self, out, version, names=NAMES):
         """OUT holds exactly the release's files and its manifest, which
         describes them; the installer is signed by the publisher and
         carries the packages' hash pins, the signer pin and the version."""
-        self.assertEqual(sorted(NAMES + ("manifest.txt",)), sorted(contents(out)))
+        self.assertEqual(sorted(names + ("manifest.txt",)), sorted(contents(out)))
         files = {}
         for line in (out / "manifest.txt").read_text().splitlines():
             if line.startswith("file "):
                 name, size, sha, signer, signed, address = line.split()[1:]
                 files[name] = (int(size), sha, signer, address)
-        self.assertEqual(list(NAMES), list(files))
+        self.assertEqual(list(names), list(files))
         for name, (size, sha, signer, address) in files.items():
             self.assertEqual((size, sha, self.publisher), ((out / name).stat().st_size,
                                                             digest(out / name), signer), name)
             self.assertIn("/%s/%s" % (version, name), address)
-        verified = subprocess.run(["osslsigncode", "verify", "-in", str(out / NAMES[2]),
+        verified = subprocess.run(["osslsigncode", "verify", "-in", str(out / names[-1]),
                                    "-CAfile", str(PKI / "root.pem")], capture_output=True, text=True)
         self.assertEqual(0, verified.returncode, verified.stdout + verified.stderr)
-        image = (out / NAMES[2]).read_bytes()
-        for pin in (digest(out / NAMES[0]), digest(out / NAMES[1]), self.publisher):
+        image = (out / names[-1]).read_bytes()
+        for pin in [digest(out / name) for name in names[:-1]] + [self.publisher]:
             self.assertIn(bytes.fromhex(pin), image)
         strings = maker.version_strings(pefile.PE(data=image))
         self.assertEqual((version, version), (strings["FileVersion"], strings["ProductVersion"]))
@@ -131,7 +135,8 @@ class ReleaseRoadTest(unittest.TestCase):
 
         app32, app64 = self.app("app2-32", "release 2, 32-bit"), self.app("app2-64", "release 2, 64-bit")
         second = ["make", "-o", out, "--version", "1.0.1", "--app32", app32, "--app64", app64,
-                  *self.addresses("1.0.1")]
+                  "--app-arm64", self.app("app2-arm64", "release 2, ARM64"),
+                  *self.addresses("1.0.1", arm64=True)]
         pem = ["--cert", PKI / "signer-chain.pem", "--key", PKI / "signer.key"]
         token = cabinets.softhsm_token(self.top / "token")
         on_token = ["--module", token.module, "--key", token.uri, "--password-file", token.pin_file]
@@ -187,12 +192,12 @@ class ReleaseRoadTest(unittest.TestCase):
         made = self.release(*second, "--cert", PKI / "signer-chain.pem", *on_token,
                             extra_env=token.env)
         self.assertEqual(0, made.returncode, made.stderr)
-        image = self.assert_release(out, "1.0.1")
+        image = self.assert_release(out, "1.0.1", NAMES2)
         for name in NAMES[:2]:
             self.assertNotIn(bytes.fromhex(hashlib.sha256(release1[name]).hexdigest()), image)
         release2 = contents(out)
 
-        paths = {"/1.0.1/" + name: release2[name] for name in NAMES}
+        paths = {"/1.0.1/" + name: release2[name] for name in NAMES2}
         stale = {"/1.0.1/" + NAMES[0]: release1[NAMES[0]]}
         # The first release's manifest, as if it were still to be uploaded.
         first_out = self.top / "first"
@@ -215,7 +220,7 @@ class ReleaseRoadTest(unittest.TestCase):
              {"/1.0.0/" + NAMES[2]: release2[NAMES[2]]}, 1,
              "serves installer 1.0.1 of this publisher signed %s: this release's 1.0.0 is not "
              "above it, and replacing it would be a rollback" % signed2),
-            ("published", [out], paths, 0, "ok      zvwebsetup.exe"),
+            ("published", [out], paths, 0, "ok      %s" % ARM64),
             ("a package differs", [out], dict(paths, **stale), 1,
              "FAILED  setupZVViewer.cab at http://127.0.0.1:%d/1.0.1/setupZVViewer.cab: "
              % test_port()),
@@ -249,6 +254,7 @@ class ReleaseRoadTest(unittest.TestCase):
         self.assertEqual(0, tried.returncode, tried.stdout + tried.stderr)
         self.assertEqual(2, tried.stdout.count("\nexit code: 0\n"), tried.stdout)
         self.assertIn("building installer 1.0.1", tried.stdout)
+        self.assertIn("%s, the ARM64 package, cannot be tried here" % ARM64, tried.stdout)
         for arch, bits in (("win32", "32"), ("win64", "64")):
             self.assertEqual(["Zelvio Viewer.txt"], os.listdir(installed[arch].parent))
             self.assertEqual("release 2, %s-bit" % bits, installed[arch].read_text())
