@@ -97,8 +97,7 @@ const char* ChoosePackageUrl(const char* url32, const char* url64, const char* u
 
 DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   char* const path = static_cast<char*>(parameter);
-  const char* url =
-      ChoosePackageUrl(kPackageUrl32, kPackageUrl64, kPackageUrlArm64, LookUpKernelRoutine);
+  const char* url = ChoosePackageUrl(kPackage32, kPackage64, kPackageArm64, LookUpKernelRoutine);
   if (!url) {
     ShowStatusMessage(STATUS_TAG_NO_ADDRESS);
     return 0;
@@ -121,9 +120,7 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   // Checked here, not on the window's thread, so that the window keeps
   // painting while a large package is hashed.
   g_checkingPackage = 1;
-  HANDLE file = OpenTrustedPackage(path, url == kPackageUrl64      ? kPackageSha256_64
-                                         : url == kPackageUrlArm64 ? kPackageSha256_Arm64
-                                                                   : kPackageSha256_32);
+  HANDLE file = OpenTrustedPackage(path, url + TextLength(url) + 1);
   if (!file)
     return 0;
   g_cabinetFile = file;

@@ -2,14 +2,11 @@
 // installer is built (cmake/installer.cmake writes the definitions).
 #pragma once
 
-extern const char kPackageUrl32[];
-extern const char kPackageUrl64[];
-extern const char kPackageUrlArm64[];
-// Pin lists (MatchesPin): the SHA-256 of each package, at most one;
-// empty: not pinned.
-extern const char kPackageSha256_32[];
-extern const char kPackageSha256_64[];
-extern const char kPackageSha256_Arm64[];
+// Each package's address, then past its NUL its pin list (MatchesPin):
+// its SHA-256, at most one; empty: not pinned.
+extern const char kPackage32[];
+extern const char kPackage64[];
+extern const char kPackageArm64[];
 // SHA-256 pins of signers' public keys; empty: any publisher Windows
 // trusts.
 extern const char kSignerPins[];

@@ -5,12 +5,9 @@
 
 // The unit-test build's package addresses: none, so nothing started by a
 // test window ever reaches the network.
-const char kPackageUrl32[] = "";
-const char kPackageUrl64[] = "";
-const char kPackageUrlArm64[] = "";
-const char kPackageSha256_32[] = "";
-const char kPackageSha256_64[] = "";
-const char kPackageSha256_Arm64[] = "";
+const char kPackage32[] = "\0";
+const char kPackage64[] = "\0";
+const char kPackageArm64[] = "\0";
 const char kSignerPins[] = "";
 const bool kRequireSignature = true;
 const unsigned long long kSignedNotBefore = 0;
