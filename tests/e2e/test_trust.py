@@ -139,6 +139,7 @@ class TrustTest(InstallingTest):
         cases = [
             ("ZV_SIGNER_SHA256", good + ";" + good[:63], {}),  # a digit short
             ("ZV_SHA256_64", good[:-1] + "g", {}),             # not hexadecimal
+            ("ZV_SHA256_ARM64", good[:-1], {}),                # a digit short
             ("ZV_SIGNED_NOT_BEFORE", "2026-02-29T12:00:00Z", {}),  # no such day
             ("ZV_SIGNED_NOT_BEFORE", "2026-12-08 21:09:23", {}),
             # A floor with nothing signed to judge would protect nothing.
