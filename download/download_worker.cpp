@@ -67,29 +67,26 @@ const char* ChoosePackageUrl(const char* url32, const char* url64, const char* u
   typedef BOOL(WINAPI * IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
   typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
   typedef HRESULT(WINAPI * GetMachineTypeAttributesFn)(USHORT, MACHINE_ATTRIBUTES*);
-  // Under emulation on ARM64, IsWow64Process says TRUE as on x64: only
-  // IsWow64Process2 (Windows 10) names the machine.
+  // This 32-bit process runs under WOW64 on x64 and on ARM64 Windows
+  // alike; IsWow64Process2 (from Windows 10 on, and so on every ARM64
+  // Windows) tells them apart by naming the machine.
   BOOL x64 = FALSE;
+  const IsWow64ProcessFn isWow64Process = LookUp<IsWow64ProcessFn>(lookUp, "IsWow64Process");
+  if (isWow64Process)
+    isWow64Process(GetCurrentProcess(), &x64);
   USHORT process, machine;
   const IsWow64Process2Fn isWow64Process2 = LookUp<IsWow64Process2Fn>(lookUp, "IsWow64Process2");
-  if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &machine)) {
-    if (machine == IMAGE_FILE_MACHINE_ARM64) {
-      if (IsPresent(urlArm64))
-        return urlArm64;
-      // Windows 11 runs x64 programs there, Windows 10 only x86 ones.
-      const GetMachineTypeAttributesFn getAttributes =
-          LookUp<GetMachineTypeAttributesFn>(lookUp, "GetMachineTypeAttributes");
-      MACHINE_ATTRIBUTES attributes;
-      if (getAttributes && getAttributes(IMAGE_FILE_MACHINE_AMD64, &attributes) == S_OK &&
-          (attributes & UserEnabled))
-        machine = IMAGE_FILE_MACHINE_AMD64;
-    }
-    x64 = machine == IMAGE_FILE_MACHINE_AMD64;
-  } else {
-    // Every ARM64 Windows has IsWow64Process2: WOW64 here means x64.
-    const IsWow64ProcessFn isWow64Process = LookUp<IsWow64ProcessFn>(lookUp, "IsWow64Process");
-    if (isWow64Process)
-      isWow64Process(GetCurrentProcess(), &x64);
+  if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &machine) &&
+      machine == IMAGE_FILE_MACHINE_ARM64) {
+    if (IsPresent(urlArm64))
+      return urlArm64;
+    // Windows 11 runs x64 programs there, Windows 10 only x86 ones.
+    const GetMachineTypeAttributesFn getAttributes =
+        LookUp<GetMachineTypeAttributesFn>(lookUp, "GetMachineTypeAttributes");
+    MACHINE_ATTRIBUTES attributes;
+    if (!getAttributes || getAttributes(IMAGE_FILE_MACHINE_AMD64, &attributes) != S_OK ||
+        !(attributes & UserEnabled))
+      x64 = FALSE;
   }
   const char* url = x64 && IsPresent(url64) ? url64 : url32;
   return IsPresent(url) ? url : NULL;
