@@ -12,7 +12,7 @@ namespace {
 const DWORD kSha256Size = 32;
 const DWORD kHashChunk = 64 * 1024;  // read through a fixed buffer: memory stays flat
 
-typedef LONG(WINAPI* WinVerifyTrustFn)(HWND, GUID*, LPVOID);
+typedef LONG(WINAPI* WinVerifyTrustFn)(HWND, const GUID*, LPVOID);
 typedef CRYPT_PROVIDER_DATA*(WINAPI* ProvDataFromStateDataFn)(HANDLE);
 typedef CRYPT_PROVIDER_SGNR*(WINAPI* ProvSignerFromChainFn)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
 typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD,
@@ -125,7 +125,9 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
   data.pFile = &fileInfo;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  // Constant: a variable's initialiser would be the image's only
+  // initialised data, a 512-byte block of its own.
+  static const GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
   HRESULT result = static_cast<HRESULT>(verify(noUser, &action, &data));
   // The signer judged is the one this very call verified.
