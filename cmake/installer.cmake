@@ -196,8 +196,9 @@ function(zv_add_installer name)
     # The symbols stripped from the exe, kept beside it for inspection.
     -Wl,-Map=$<TARGET_FILE:${name}>.map)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
-  # The linker's DOS stub pushes the headers into a second 512-byte block;
-  # without it they fit one.
+  # Sets the import and resource directories, which ld leaves empty for
+  # tables inside .text (installer.ld), from the link map; and moves the
+  # headers over the linker's DOS stub when that saves a 512-byte block.
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${ZV_BUILD_PYTHON} ${PROJECT_SOURCE_DIR}/scripts/compact-pe $<TARGET_FILE:${name}>
     VERBATIM)

@@ -1,13 +1,19 @@
 /* Section layout of an installer executable (cmake/installer.cmake).
    Every section's data is padded to the 512-byte file alignment, so the
-   image has only the sections the loader needs: code and constants,
-   writable data, zero-filled data, resources, base relocations. */
+   image has as few sections as the loader's protections allow: whatever
+   is only read (code, constants, import tables, resources), writable data
+   if any, zero-filled data, base relocations. */
 SECTIONS
 {
   . = SIZEOF_HEADERS;
   . = ALIGN(__section_alignment__);
-  /* What is never written shares the code's pages: constants, and the
-     import lookup table and names the loader only reads. */
+  /* All that is not written once loaded shares the code's read-only
+     pages instead of padding sections of its own to 512 bytes: constants,
+     the import tables, the resources. The loader makes the import address
+     table writable while it binds it, found through the IAT directory (as
+     MSVC's, in .rdata). ld sets the import and resource directories only
+     for sections named .idata and .rsrc: scripts/compact-pe sets them from
+     the markers below, which the link map lists. */
   .text __image_base__ + __section_alignment__ :
   {
     *(.text) *(SORT(.text$*)) *(.text.*)
@@ -16,19 +22,23 @@ SECTIONS
     KEEP (SORT(*)(.idata$6))
     /* The DLL names, in each import library's last member. */
     KEEP (*:*t.o(.idata$7))
-  }
-  /* ld finds the import directory by this section's name, at its start.
-     The import address table, which the loader writes, and the program's
-     own initialised variables complete it. */
-  .idata BLOCK(__section_alignment__) :
-  {
+    __import_directory_start__ = .;
     KEEP (SORT(*)(.idata$2))
     KEEP (SORT(*)(.idata$3))
     /* The import list's terminator. */
     LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    __import_directory_end__ = .;
     __IAT_start__ = .;
     KEEP (SORT(*)(.idata$5))
     __IAT_end__ = .;
+    __resource_directory_start__ = .;
+    KEEP (*(.rsrc)) KEEP (*(.rsrc$*))
+    __resource_directory_end__ = .;
+  }
+  /* Initialised variables would cost a 512-byte block: there are none, and
+     the linker leaves the empty section out. */
+  .data BLOCK(__section_alignment__) :
+  {
     *(.data) *(SORT(.data$*))
   }
   /* Last of the program's memory and apart, so that it takes no room in
@@ -36,10 +46,6 @@ SECTIONS
   .bss BLOCK(__section_alignment__) :
   {
     *(.bss) *(SORT(.bss$*)) *(COMMON)
-  }
-  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
-  {
-    KEEP (*(.rsrc)) KEEP (*(.rsrc$*))
   }
   .reloc BLOCK(__section_alignment__) :
   {

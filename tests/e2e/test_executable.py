@@ -72,6 +72,14 @@ class ExecutableTest(unittest.TestCase):
                      "CryptHashPublicKeyInfo"):
             self.assertNotIn(late, routines)
         self.assertIn("LoadLibraryExA", routines)
+        # The import address table lies in read-only pages: Windows makes
+        # writable what this directory names while it binds, so an entry
+        # outside it faults there (Wine unprotects each DLL's entries itself).
+        iat = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[12]
+        start = self.pe.OPTIONAL_HEADER.ImageBase + iat.VirtualAddress
+        for imp in self.pe.DIRECTORY_ENTRY_IMPORT:
+            for fn in imp.imports:
+                self.assertTrue(start <= fn.address <= start + iat.Size - 4, fn.name)
 
     def test_icon_group_with_one_48_pixel_png_image_the_system_loads(self):
         group = self.resource(RT_GROUP_ICON)
