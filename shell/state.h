@@ -10,41 +10,71 @@ const UINT WM_DOWNLOAD_COMPLETE = WM_APP + 0x42;
 const int kStatusTextCapacity = 4096;  // UTF-16 code units, NUL included
 const int kPathCapacity = 260;         // narrow paths, NUL included
 
-// Guarded by g_statusLock: written by both threads, read by the painter.
-extern WCHAR g_statusText[kStatusTextCapacity];
-extern BYTE g_errorShown;
-extern DWORD g_progress;
-extern DWORD g_progressMax;
-// Set when the window is destroyed: from then on nothing may change the
-// status or touch the window any more.
-extern BYTE g_windowClosed;
-extern SRWLOCK g_statusLock;
+// The state is one structure, SharedState, of which each routine asks the
+// address once: its members are then reached as displacements from a
+// register. As separate variables each use would be an absolute address,
+// longer and with a base relocation of its own. The g_ names below stand
+// for its members.
+struct SharedState {
+  // The scalars first, within a byte's displacement of the start.
+  // Guarded by g_statusLock: written by both threads, read by the painter
+  // (with g_statusText).
+  SRWLOCK statusLock;
+  DWORD progress;
+  DWORD progressMax;
+  BYTE errorShown;
+  // Set when the window is destroyed: from then on nothing may change the
+  // status or touch the window any more.
+  BYTE windowClosed;
+  // User-interface thread only (with g_setupExitCode, g_downloadThread).
+  BYTE setupDone;
+  // Set by the worker once the download is complete, when it begins to
+  // check the package it then holds (whether or not its size was
+  // announced): an ending waits a moment for it to let go.
+  volatile BYTE checkingPackage;
+  DWORD setupExitCode;
+  HANDLE downloadThread;
+  HWND mainWnd;
+  // Written before the worker starts (g_tempDir, g_workDir,
+  // g_workDirHandle) or before the message that hands it over is posted
+  // (g_cabinetPath, g_cabinetFile). g_tempDir is the system temporary
+  // directory the work directory g_workDir was made in; the first ends in a
+  // backslash. The work directory holds all the installer writes and is
+  // held open by g_workDirHandle until the end. g_cabinetFile is the
+  // checked package, held open with read sharing only until the install
+  // step has done with it, so that nobody can change, replace or rename it
+  // in between; closing it deletes it.
+  HANDLE workDirHandle;
+  HANDLE cabinetFile;
+  char tempDir[kPathCapacity + 4];
+  char workDir[kPathCapacity];
+  char cabinetPath[kPathCapacity];
+  WCHAR statusText[kStatusTextCapacity];
+};
 
-// User-interface thread only.
-extern BYTE g_setupDone;
-extern DWORD g_setupExitCode;
+// Out of line and without side effects: the compiler can neither fold the
+// members' addresses into absolute ones nor need to ask twice in a routine.
+__attribute__((const, noinline)) SharedState* GetSharedState();
+
+#define g_statusText (GetSharedState()->statusText)
+#define g_errorShown (GetSharedState()->errorShown)
+#define g_progress (GetSharedState()->progress)
+#define g_progressMax (GetSharedState()->progressMax)
+#define g_windowClosed (GetSharedState()->windowClosed)
+#define g_statusLock (GetSharedState()->statusLock)
+#define g_setupDone (GetSharedState()->setupDone)
+#define g_setupExitCode (GetSharedState()->setupExitCode)
+#define g_downloadThread (GetSharedState()->downloadThread)
+#define g_tempDir (GetSharedState()->tempDir)
+#define g_workDir (GetSharedState()->workDir)
+#define g_workDirHandle (GetSharedState()->workDirHandle)
+#define g_cabinetPath (GetSharedState()->cabinetPath)
+#define g_cabinetFile (GetSharedState()->cabinetFile)
+#define g_checkingPackage (GetSharedState()->checkingPackage)
+#define g_mainWnd (GetSharedState()->mainWnd)
+
+// Apart: nothing reads it yet, and the link drops a variable nobody reads.
 extern HINSTANCE g_instance;
-extern HANDLE g_downloadThread;
-
-// Written before the worker starts (g_tempDir, g_workDir, g_workDirHandle)
-// or before the message that hands it over is posted (g_cabinetPath,
-// g_cabinetFile). g_tempDir is the system temporary directory the work
-// directory g_workDir was made in; the first ends in a backslash. The work
-// directory holds all the installer writes and is held open by
-// g_workDirHandle until the end. g_cabinetFile is the checked package,
-// held open with read sharing only until the install step has done with
-// it, so that nobody can change, replace or rename it in between; closing
-// it deletes it.
-extern char g_tempDir[kPathCapacity + 4];
-extern char g_workDir[kPathCapacity];
-extern HANDLE g_workDirHandle;
-extern char g_cabinetPath[kPathCapacity];
-extern HANDLE g_cabinetFile;
-// Set by the worker once the download is complete, when it begins to check
-// the package it then holds (whether or not its size was announced): an
-// ending waits a moment for it to let go.
-extern volatile BYTE g_checkingPackage;
-extern HWND g_mainWnd;
 
 // Out of line: one place names the lock, not every caller.
 void LockStatus();
