@@ -18,7 +18,6 @@ SECTIONS
   {
     *(.text) *(SORT(.text$*)) *(.text.*)
     *(.rdata) *(SORT(.rdata$*))
-    KEEP (SORT(*)(.idata$4))
     KEEP (SORT(*)(.idata$6))
     /* The DLL names, in each import library's last member. */
     KEEP (*:*t.o(.idata$7))
@@ -53,10 +52,16 @@ SECTIONS
   }
   /* Unwind tables serve exceptions and debuggers only: nothing in the
      image registers them. Each imported routine's .idata$7 only makes the
-     linker take its library's first member (4 bytes each). The rest is for
-     the linker alone. */
+     linker take its library's first member (4 bytes each). The import
+     lookup tables (.idata$4) repeat what the import address table holds
+     until it is bound, each routine's name: without them each import
+     descriptor's OriginalFirstThunk links as 0, and Windows' and Wine's
+     loaders then read the names from the import address table itself
+     (4 bytes less per routine and per DLL). The rest is for the linker
+     alone. */
   /DISCARD/ :
   {
-    *(.eh_frame*) *(.idata$7) *(.drectve) *(.note.GNU-stack) *(.gnu.lto_*) *(.debug*)
+    *(.eh_frame*) *(.idata$4) *(.idata$7) *(.drectve) *(.note.GNU-stack) *(.gnu.lto_*)
+    *(.debug*)
   }
 }
