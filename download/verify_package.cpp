@@ -1,7 +1,7 @@
 #include "download/verify_package.h"
 
-#include <wincrypt.h>
 #include <wintrust.h>
+#include <mssip.h>
 #include <softpub.h>
 
 #include "shell/state.h"
@@ -9,8 +9,10 @@
 
 namespace {
 
-const DWORD kSha256Size = 32;
 const DWORD kHashChunk = 64 * 1024;  // read through a fixed buffer: memory stays flat
+// A signed cabinet's header: the fixed fields, the reserve sizes, and the
+// 20-byte reserve that places the signature.
+const DWORD kSignedHeaderSize = 60;
 
 typedef LONG(WINAPI* WinVerifyTrustFn)(HWND, const GUID*, LPVOID);
 typedef CRYPT_PROVIDER_DATA*(WINAPI* ProvDataFromStateDataFn)(HANDLE);
@@ -19,32 +21,6 @@ typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWOR
                                           PCERT_PUBLIC_KEY_INFO, BYTE*, DWORD*);
 typedef PCRYPT_ATTRIBUTE(WINAPI* FindAttributeFn)(LPCSTR, DWORD, CRYPT_ATTRIBUTE*);
 typedef BOOL(WINAPI* DecodeObjectFn)(DWORD, LPCSTR, const BYTE*, DWORD, DWORD, void*, DWORD*);
-
-// SHA-256 of the whole file, read from its start through the held handle.
-HRESULT HashFile(HCRYPTPROV provider, HANDLE file, BYTE* digest) {
-  BYTE* buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kHashChunk));
-  if (!buffer)
-    return E_OUTOFMEMORY;
-  HCRYPTHASH hash = 0;
-  HRESULT result = S_OK;
-  if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
-    result = LastErrorAsHresult();
-  } else {
-    DWORD read = 0;
-    do {
-      if (!ReadFile(file, buffer, kHashChunk, &read, NULL) || !CryptHashData(hash, buffer, read, 0))
-        result = LastErrorAsHresult();
-    } while (result == S_OK && read);
-    DWORD size = kSha256Size;
-    if (result == S_OK && !CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0))
-      result = LastErrorAsHresult();
-  }
-  if (hash)
-    CryptDestroyHash(hash);
-  LocalFree(buffer);
-  return result;
-}
 
 // true when a certificate of the signer's verified chain (leaf,
 // intermediates, root) has a public key in `signerPins`.
@@ -96,9 +72,11 @@ bool SignedSince(const CRYPT_PROVIDER_SGNR* signer, ULONGLONG notBefore) {
 }
 
 // Authenticode, by the platform: no UI, no revocation check (a first run
-// may have no route to the revocation servers).
+// may have no route to the revocation servers). The content digest the
+// signature states must be the one `content` holds; without `content`
+// (the installer's own file) the result is never S_OK.
 HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, const char* signerPins,
-                        ULONGLONG notBefore) {
+                        ULONGLONG notBefore, const SignedContent* content) {
   HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
   if (!wintrust)
     return LastErrorAsHresult();
@@ -130,36 +108,23 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
   static const GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
   HRESULT result = static_cast<HRESULT>(verify(noUser, &action, &data));
-  // The signer judged is the one this very call verified.
+  // The signer judged, and the digest taken, are those of the signature
+  // this very call verified, as its trust provider decoded it.
   if (result == S_OK) {
-    CRYPT_PROVIDER_SGNR* signer = signerOf(providerData(data.hWVTStateData), 0, FALSE, 0);
+    CRYPT_PROVIDER_DATA* state = providerData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = signerOf(state, 0, FALSE, 0);
+    const SIP_INDIRECT_DATA* indirect = state->pPDSip->psIndirectData;
     if (signerPins[0] && !ChainHasPinnedKey(provider, signer, signerPins))
       result = TRUST_E_EXPLICIT_DISTRUST;
     else if (notBefore && !SignedSince(signer, notBefore))
       result = TRUST_E_TIME_STAMP;
+    else if (!content || !content->found || !indirect || indirect->Digest.cbData != kSha256Size ||
+             memcmp(indirect->Digest.pbData, content->digest, kSha256Size))
+      result = TRUST_E_BAD_DIGEST;
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   verify(noUser, &action, &data);
   return result;
-}
-
-// A package's SHA-256 and its pin, for a thread of their own (a provider
-// serves several threads; each hash is its own).
-struct HashCheck {
-  HCRYPTPROV provider;
-  HANDLE file;
-  const char* pin;
-  HRESULT result;
-};
-
-DWORD WINAPI CheckHash(LPVOID parameter) {
-  HashCheck* check = static_cast<HashCheck*>(parameter);
-  BYTE digest[kSha256Size];
-  HRESULT result = HashFile(check->provider, check->file, digest);
-  if (result == S_OK && !MatchesPin(digest, check->pin))
-    result = TRUST_E_BAD_DIGEST;
-  check->result = result;
-  return 0;
 }
 
 }  // namespace
@@ -167,7 +132,7 @@ DWORD WINAPI CheckHash(LPVOID parameter) {
 DWORD WINAPI WarmUpTrust(LPVOID) {
   char path[kPathCapacity];
   if (GetModuleFileNameA(NULL, path, kPathCapacity))
-    VerifySignature(0, NULL, path, "", 0);
+    VerifySignature(0, NULL, path, "", 0, NULL);
   return 0;
 }
 
@@ -180,15 +145,15 @@ DWORD CabinetLength(HANDLE file) {
   // The fixed header, its reserve sizes and the first 12 bytes of the
   // reserve, where an Authenticode signature is placed.
   BYTE header[52];
+  const DWORD* fields = reinterpret_cast<const DWORD*>(header);
   DWORD read = 0;
   if (SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0 ||
-      !ReadFile(file, header, sizeof(header), &read, NULL) || read < 36 || header[0] != 'M' ||
-      header[1] != 'S' || header[2] != 'C' || header[3] != 'F' ||
+      !ReadFile(file, header, sizeof(header), &read, NULL) || read < 36 ||
+      fields[0] != 0x4643534D ||  // "MSCF"
       // Neither a previous nor a next cabinet (flags 1 and 2): the other
       // files of a set were never checked.
       (header[30] & 3))
     return 0;
-  const DWORD* fields = reinterpret_cast<const DWORD*>(header);
   DWORD length = fields[2];  // cbCabinet
   // A reserve (flag 4) of at least 12 bytes starting 0x00100000 holds the
   // signature's offset and size.
@@ -205,36 +170,82 @@ bool MatchesPin(const BYTE* digest, const char* pins) {
   return false;
 }
 
+HRESULT ReadPackage(HCRYPTPROV provider, HANDLE file, const char* pins, SignedContent* content) {
+  BYTE* buffer = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kHashChunk));
+  HCRYPTHASH covered = 0;  // what a signature covers
+  HCRYPTHASH whole = 0;    // the file, for the pins
+  const DWORD size = GetFileSize(file, NULL);
+  DWORD toSignature = 0;  // from the chunk's start
+  // Where the chunk's covered bytes start: in the first, after the header.
+  DWORD from = kSignedHeaderSize - 4;
+  DWORD read = 0;
+  BYTE digest[kSha256Size];
+  HRESULT result = S_OK;
+  content->found = false;
+  if (!buffer || SetFilePointer(file, 0, NULL, FILE_BEGIN) ||
+      !CryptCreateHash(provider, CALG_SHA_256, 0, 0, &covered) ||
+      (pins[0] && !CryptCreateHash(provider, CALG_SHA_256, 0, 0, &whole))) {
+    result = LastErrorAsHresult();
+  } else {
+    // What could not be hashed of the covered bytes only makes a digest
+    // that no signature states.
+    do {
+      if (!ReadFile(file, buffer, kHashChunk, &read, NULL) ||
+          (whole && !CryptHashData(whole, buffer, read, 0))) {
+        result = LastErrorAsHresult();
+        break;
+      }
+      DWORD* fields = reinterpret_cast<DWORD*>(buffer);
+      if (from && read >= kSignedHeaderSize) {
+        // A reserve of exactly the signature's 20 bytes, none per folder
+        // or data block (the sizes go unsigned: others would have the
+        // decoder read the signed bytes otherwise), and the signature
+        // after the cabinet's last byte, ending the file (starting within
+        // it, so that the sum cannot wrap round).
+        if (fields[9] == 20 && fields[11] >= fields[2] && fields[11] <= size &&
+            fields[11] + fields[12] == size) {
+          toSignature = fields[11];
+          content->found = true;
+        }
+        // The header's covered fields as one span: "MSCF" over the
+        // unsigned field after it.
+        fields[1] = fields[0];
+        CryptHashData(covered, buffer + 4, 30, 0);
+      }
+      const DWORD to = toSignature < read ? toSignature : read;
+      if (from < to)
+        CryptHashData(covered, buffer + from, to - from, 0);
+      toSignature -= to;
+      from = 0;
+    } while (read);
+    DWORD length = kSha256Size;
+    content->found = content->found &&
+                     CryptGetHashParam(covered, HP_HASHVAL, content->digest, &length, 0);
+    if (result == S_OK && whole &&
+        (!CryptGetHashParam(whole, HP_HASHVAL, digest, &length, 0) || !MatchesPin(digest, pins)))
+      result = TRUST_E_BAD_DIGEST;
+  }
+  if (covered)
+    CryptDestroyHash(covered);
+  if (whole)
+    CryptDestroyHash(whole);
+  LocalFree(buffer);
+  return result;
+}
+
 HRESULT CheckPackageTrust(HANDLE file, const char* path, const char* sha256Pin,
                           const char* signerPins, bool requireSignature, ULONGLONG notBefore) {
   if (!sha256Pin[0] && !requireSignature)
     return S_OK;
-  HashCheck hash = {0, file, sha256Pin, S_OK};
-  if (!CryptAcquireContextA(&hash.provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+  HCRYPTPROV provider;
+  if (!CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
     return LastErrorAsHresult();
-  HANDLE hasher = NULL;
-  if (sha256Pin[0] && !requireSignature) {
-    CheckHash(&hash);
-  } else if (sha256Pin[0]) {
-    // Beside the signature check: each reads through a handle of its own
-    // (of the same file: nobody can replace it while it is held), the hash
-    // on a second thread. A handle that could not be had fails the hash.
-    hash.file = ReOpenFile(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                           FILE_FLAG_SEQUENTIAL_SCAN);
-    if (hash.file != INVALID_HANDLE_VALUE)
-      hasher = CreateThread(NULL, 0, CheckHash, &hash, 0, NULL);
-    if (!hasher)
-      hash.result = LastErrorAsHresult();
-  }
-  const HRESULT signature =
-      requireSignature ? VerifySignature(hash.provider, file, path, signerPins, notBefore) : S_OK;
-  if (hasher) {
-    WaitForSingleObject(hasher, INFINITE);
-    CloseHandle(hasher);
-  }
-  if (hash.file != file)
-    CloseHandle(hash.file);
-  CryptReleaseContext(hash.provider, 0);
-  // Not the pinned package, whatever its signature.
-  return hash.result != S_OK ? hash.result : signature;
+  // Not the pinned package, whatever its signature; then the signature,
+  // and the content it covers.
+  SignedContent content;
+  HRESULT result = ReadPackage(provider, file, sha256Pin, &content);
+  if (result == S_OK && requireSignature)
+    result = VerifySignature(provider, file, path, signerPins, notBefore, &content);
+  CryptReleaseContext(provider, 0);
+  return result;
 }

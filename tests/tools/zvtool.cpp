@@ -6,11 +6,14 @@
 // the installer's own painter, runs its DeleteTree, loads an executable's
 // icon, loads a DLL the way a careless program would, trusts a root
 // certificate machine-wide, makes a bare urlmon download, runs the
-// installer's signature check on a file, and plays a same-user attacker
-// who swaps the downloaded package or the directory it is unpacked in.
+// installer's signature check on files or computes their content digest,
+// and plays a same-user attacker who swaps the downloaded package or the
+// directory it is unpacked in.
 #include <windows.h>
 #include <urlmon.h>
 #include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -353,16 +356,66 @@ bool FindEntry(const char* dir, const char* pattern, DWORD size, char* out) {
   return found;
 }
 
-// The installer's own signature check (WinVerifyTrust, no pins) on any
-// file, such as the signed installer itself.
-int Verify(const char* path) {
-  HANDLE file = OpenPackage(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    printf("failed %lu\n", GetLastError());
-    return 1;
+// WinVerifyTrust as the installer calls it (no UI, no revocation check)
+// on any file.
+HRESULT PlatformTrust(HANDLE file, const char* path) {
+  WCHAR widePath[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+  WINTRUST_FILE_INFO fileInfo = {sizeof(fileInfo), widePath, file, NULL};
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &fileInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
+  const HRESULT result = WinVerifyTrust(noUser, &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(noUser, &action, &data);
+  return result;
+}
+
+// A line for each file: a cabinet's as the installer checks its package
+// (no pins), content digest and all; any other file's, such as the signed
+// installer's, by the platform alone. A checked file goes, as the
+// installer's held package does.
+int Verify(int count, char** paths) {
+  for (int i = 0; i < count; ++i) {
+    HANDLE file = OpenPackage(paths[i]);
+    if (file == INVALID_HANDLE_VALUE) {
+      printf("failed %lu\n", GetLastError());
+      return 1;
+    }
+    const HRESULT result = CabinetLength(file) ? CheckPackageTrust(file, paths[i], "", "", true, 0)
+                                               : PlatformTrust(file, paths[i]);
+    printf("0x%08lx\n", static_cast<unsigned long>(result));
+    CloseHandle(file);
   }
-  printf("0x%08lx\n", static_cast<unsigned long>(CheckPackageTrust(file, path, "", "", true, 0)));
-  CloseHandle(file);
+  return 0;
+}
+
+// The content digest the installer computes of each signed cabinet, in
+// hexadecimal, or "none" where it finds no signature it could check: a
+// line each.
+int Digest(int count, char** paths) {
+  HCRYPTPROV provider;
+  if (!CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    return 1;
+  for (int i = 0; i < count; ++i) {
+    HANDLE file = CreateFileA(paths[i], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    SignedContent content;
+    if (file == INVALID_HANDLE_VALUE || ReadPackage(provider, file, "", &content) != S_OK) {
+      printf("failed %lu\n", GetLastError());
+      return 1;
+    }
+    CloseHandle(file);
+    for (DWORD j = 0; content.found && j < kSha256Size; ++j)
+      printf("%02X", content.digest[j]);
+    printf(content.found ? "\n" : "none\n");
+  }
+  CryptReleaseContext(provider, 0);
   return 0;
 }
 
@@ -581,8 +634,10 @@ int main(int argc, char** argv) {
     return TrustRoot(argv[2]);
   if (argc == 4 && !strcmp(argv[1], "fetch"))
     return Fetch(argv[2], argv[3]);
-  if (argc == 3 && !strcmp(argv[1], "verify"))
-    return Verify(argv[2]);
+  if (argc >= 3 && !strcmp(argv[1], "verify"))
+    return Verify(argc - 2, argv + 2);
+  if (argc >= 3 && !strcmp(argv[1], "digest"))
+    return Digest(argc - 2, argv + 2);
   if (argc == 5 && !strcmp(argv[1], "post"))
     return Post(argv[2], strtoul(argv[3], NULL, 0), strtoul(argv[4], NULL, 0));
   if (argc >= 5 && !strcmp(argv[1], "swapdir"))
@@ -595,7 +650,7 @@ int main(int argc, char** argv) {
           "     | render TEXT WIDTH HEIGHT error|progress BMPFILE | load DLL | deltree DIR\n"
           "     | icon EXE NAME | probe CLASS SECONDS | broadcast | send CLASS MESSAGE\n"
           "     | tick | tempname DIR PREFIX\n"
-          "     | trustroot CERT.der | fetch URL FILE | verify FILE\n"
+          "     | trustroot CERT.der | fetch URL FILE | verify FILE... | digest FILE...\n"
           "     | post CLASS MESSAGE LPARAM | swapdir SETUP SECONDS ROOT...\n"
           "     | tamper DIR PREFIX SIZE CABFILE SECONDS [WAITFOR]\n");
   return 64;
