@@ -2,8 +2,9 @@
 publisher install; unsigned ones, other publishers' and tampered ones are
 refused before anything is unpacked, and are deleted. The signatures come
 from the test PKI (scripts/make-test-pki), whose roots the Wine prefixes
-trust. Wine checks neither a signed cabinet's digest nor its root, so the
-hash and signer pins are what prove content and signer here."""
+trust. Wine checks neither a signed cabinet's content digest nor its root:
+the installer's own digest proves the content here, and the signer pin the
+signer."""
 import hashlib
 import os
 import shutil
@@ -49,6 +50,18 @@ class TrustTest(InstallingTest):
             with self.subTest(label), self.installing(data, installer=installer,
                                                       suffix=label) as run:
                 self.assert_refused(run, text)
+
+    def test_content_changed_after_signing_never_runs(self):
+        # 26 bytes of one file changed in the maker's package, the signature
+        # left as it was: an installer that checks nothing runs it, Wine's
+        # WinVerifyTrust passes it, a build pinning the signer alone does not.
+        payload = os.urandom(100000)
+        changed = cabinets.changed_after_signing(package(**{"payload\\data.bin": payload}),
+                                                 payload[-1000:-974], b"changed after signing!!!!!")
+        with self.installing(changed, installer="zv_t_unsigned.exe", suffix="unchecked") as run:
+            self.assert_installed(run)
+        with self.installing(changed, installer="zv_t_both.exe", suffix="signer-pinned") as run:
+            self.assert_refused(run, "s:0x80096010")  # TRUST_E_BAD_DIGEST
 
     def test_accepted_signers(self):
         cases = [

@@ -1,9 +1,11 @@
 // The package checks that need no signed file: pin matching, the "MSCF"
-// test, and what the held package keeps out. Signatures are checked end to
-// end against packages signed by the test PKI.
+// test, what the held package keeps out, and which bytes the content digest
+// covers. Signatures, and the digest against osslsigncode's, are checked
+// end to end against packages signed by the test PKI.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "cab_writer.h"
 #include "download/verify_package.h"
@@ -139,6 +141,90 @@ TEST_F(HeldPackage, HashPinDecidesWhenNoSignatureIsRequired) {
   EXPECT_EQ(TRUST_E_NOSIGNATURE, CheckPackageTrust(file, path().c_str(), pin, "", true, 0));
   EXPECT_EQ(TRUST_E_BAD_DIGEST, CheckPackageTrust(file, path().c_str(), other.c_str(), "", true, 0));
   CloseHandle(file);
+}
+
+// A cabinet's bytes as a signer leaves them: a header placing the
+// signature at the cabinet's end, the cabinet (several read chunks long),
+// then the signature.
+const DWORD kCabinet = 200000;
+const DWORD kSignature = 3000;
+
+std::string SignedCabinet() {
+  std::string bytes = SignedHeader(kCabinet, 0x00100000, kCabinet, kSignature);
+  for (DWORD i = static_cast<DWORD>(bytes.size()); i < kCabinet + kSignature; ++i)
+    bytes.push_back(static_cast<char>(i * 7 + (i >> 9)));
+  return bytes;
+}
+
+class SignedContentTest : public HeldPackage {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CryptAcquireContextA(&provider_, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+  }
+  void TearDown() override { CryptReleaseContext(provider_, 0); }
+  // What ReadPackage makes of a file of `bytes`: the whole file is read,
+  // whatever its header says.
+  SignedContent Read(const std::string& bytes) {
+    SignedContent content = {true, {}};
+    EXPECT_TRUE(WriteBytes(path(), bytes));
+    HANDLE file = CreateFileA(path().c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(S_OK, ReadPackage(provider_, file, "", &content));
+    CloseHandle(file);
+    return content;
+  }
+  HCRYPTPROV provider_ = 0;
+};
+
+std::string Changed(std::string bytes, DWORD at) {
+  bytes[at] ^= 0x5A;
+  return bytes;
+}
+
+TEST_F(SignedContentTest, CoversAllButTheUnsignedHeaderFieldsAndTheSignature) {
+  const SignedContent signed_ = Read(SignedCabinet());
+  ASSERT_TRUE(signed_.found);
+  const std::string digest(reinterpret_cast<const char*>(signed_.digest), kSha256Size);
+  // The first reserved field, the set's cabinet number, the signature's
+  // reserve but for its last 4 bytes, and the signature.
+  const DWORD unsignedBytes[] = {4, 7, 34, 35, 40, 52, 55, kCabinet, kCabinet + kSignature - 1};
+  for (DWORD at : unsignedBytes) {
+    const SignedContent content = Read(Changed(SignedCabinet(), at));
+    EXPECT_TRUE(content.found) << at;
+    EXPECT_EQ(digest, std::string(reinterpret_cast<const char*>(content.digest), kSha256Size)) << at;
+  }
+  // Everything else, up to the cabinet's last byte.
+  const DWORD signedBytes[] = {0, 3, 12, 24, 33, 56, 59, 60, 65535, 65536, kCabinet - 1};
+  for (DWORD at : signedBytes) {
+    const SignedContent content = Read(Changed(SignedCabinet(), at));
+    EXPECT_TRUE(content.found) << at;
+    EXPECT_NE(digest, std::string(reinterpret_cast<const char*>(content.digest), kSha256Size)) << at;
+  }
+}
+
+TEST_F(SignedContentTest, SignatureFieldsThatDoNotAddUpFindNone) {
+  const std::string whole = SignedCabinet();
+  std::string trailing = whole + '\0';
+  const std::pair<const char*, std::string> cases[] = {
+      {"offset past the end", SignedHeader(kCabinet, 0x00100000, kCabinet + kSignature + 1, 1) +
+                                  whole.substr(52)},
+      {"size past the end", SignedHeader(kCabinet, 0x00100000, kCabinet, kSignature + 1) +
+                                whole.substr(52)},
+      // The sum wraps round to the file's length.
+      {"offset and size wrapping", SignedHeader(kCabinet, 0x00100000, 0xFFFFFF00,
+                                                kCabinet + kSignature + 0x100) + whole.substr(52)},
+      {"overlapping the cabinet", SignedHeader(kCabinet, 0x00100000, kCabinet - 8, kSignature + 8) +
+                                      whole.substr(52)},
+      {"bytes after the signature", trailing},
+      {"header reserve of 24", Changed(whole, 36)},
+      {"reserve per folder", Changed(whole, 38)},
+      {"reserve per data block", Changed(whole, 39)},
+      {"header cut short", whole.substr(0, 59)},
+      {"no reserve", BuildCabinet({{"Setup.exe", "MZ", DosDate(2021, 6, 15), 0, 0x20}})},
+  };
+  ASSERT_TRUE(Read(whole).found);
+  for (const auto& [label, bytes] : cases)
+    EXPECT_FALSE(Read(bytes).found) << label;
 }
 
 }  // namespace

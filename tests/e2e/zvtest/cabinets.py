@@ -2,11 +2,13 @@
 
 `uncompressed` writes a cabinet byte for byte, so names, MS-DOS dates and
 times and attribute bits are exactly as given (gcab normalises names and
-always stores the archive bit and the file's own time). `mszip` makes a
+always stores the archive bit and the file's own time), in as many
+folders and with such reserved areas as asked. `mszip` makes a
 real package the way a maker does, with scripts/make-package: an MSZIP
 cabinet signed by one of the test PKI's publishers, with its key in a file
 or on a SoftHSM token (`softhsm_token`), time-stamped when asked. `sign`
 signs any cabinet the same way; `stamp` adds a time stamp to a signed one;
+`changed_after_signing` changes one's data as an attacker would;
 `kept_payload_package` keeps a large package between runs.
 """
 import calendar
@@ -55,28 +57,81 @@ def checksum(data, seed=0):
     return seed ^ tail
 
 
-def uncompressed(entries, checksums=True):
-    """One stored (typeCompress 0) folder holding `entries` in order."""
+def uncompressed(entries, checksums=True, folders=1, reserve=None):
+    """Stored (typeCompress 0) folders holding `entries` in order, as many
+    as `folders` (the entries split evenly). With `reserve`, the sizes of
+    the header's, each folder's and each data block's reserved area (zero
+    bytes, but for a header reserve of 20, which places a signature), and
+    no checksums with a reserve per block."""
+    per_folder = -(-len(entries) // folders)
+    groups = [entries[i:i + per_folder] for i in range(0, len(entries), per_folder)]
+    header_reserve, folder_reserve, block_reserve = reserve or (0, 0, 0)
+    header = 36 + (4 + header_reserve if reserve else 0)
     files = b""
-    payload = b""
-    for e in entries:
-        name = e.name if isinstance(e.name, bytes) else e.name.encode("cp1252")
-        files += struct.pack("<IIHHHH", len(e.data), len(payload), 0, e.date, e.time,
-                             e.attributes) + name + b"\0"
-        payload += e.data
+    payloads = []
+    for index, group in enumerate(groups):
+        payload = b""
+        for e in group:
+            name = e.name if isinstance(e.name, bytes) else e.name.encode("cp1252")
+            files += struct.pack("<IIHHHH", len(e.data), len(payload), index, e.date, e.time,
+                                 e.attributes) + name + b"\0"
+            payload += e.data
+        payloads.append(payload)
+    start = header + len(groups) * (8 + folder_reserve) + len(files)
+    folder_table = b""
     blocks = b""
-    count = 0
-    for start in range(0, len(payload), BLOCK):
-        data = payload[start:start + BLOCK]
-        sizes = struct.pack("<HH", len(data), len(data))
-        csum = checksum(sizes, checksum(data)) if checksums else 0
-        blocks += struct.pack("<I", csum) + sizes + data
-        count += 1
-    header, folder = 36, 8
-    data_start = header + folder + len(files)
-    return (b"MSCF" + struct.pack("<IIIII", 0, data_start + len(blocks), 0, header + folder, 0)
-            + bytes([3, 1]) + struct.pack("<HHHHH", 1, len(entries), 0, 0x5A56, 0)
-            + struct.pack("<IHH", data_start, count, 0) + files + blocks)
+    for payload in payloads:
+        count = 0
+        folder_start = start + len(blocks)
+        for offset in range(0, len(payload), BLOCK):
+            data = payload[offset:offset + BLOCK]
+            sizes = struct.pack("<HH", len(data), len(data))
+            csum = checksum(sizes, checksum(data)) if checksums and not block_reserve else 0
+            blocks += struct.pack("<I", csum) + sizes + bytes(block_reserve) + data
+            count += 1
+        folder_table += struct.pack("<IHH", folder_start, count, 0) + bytes(folder_reserve)
+    length = start + len(blocks)
+    reserved = placeholder = b""
+    if header_reserve == 20:
+        # The signature's place, as signers write it: after the cabinet,
+        # here 8 zero bytes, which a signer replaces.
+        placeholder = bytes(8)
+        reserved = b"\0\0\x10\0" + struct.pack("<II", length, len(placeholder)) + bytes(8)
+    elif reserve:
+        reserved = bytes(header_reserve)
+    if reserve:
+        reserved = struct.pack("<HBB", header_reserve, folder_reserve, block_reserve) + reserved
+    return (b"MSCF" + struct.pack("<IIIII", 0, length, 0, start - len(files), 0)
+            + bytes([3, 1])
+            + struct.pack("<HHHHH", len(groups), len(entries), 4 if reserve else 0, 0x5A56, 0)
+            + reserved + folder_table + files + blocks + placeholder)
+
+
+def changed_after_signing(cabinet, old, new):
+    """`cabinet` with the bytes `old` of its data replaced by as many
+    `new` ones, and the checksum of their data block made right again: a
+    change anyone can make to a signed package, leaving its signature as
+    it was."""
+    at = cabinet.find(old)
+    assert at > 0 and len(new) == len(old), "not in the cabinet"
+    data = bytearray(cabinet)
+    data[at:at + len(old)] = new
+    folders, = struct.unpack_from("<H", data, 26)
+    header, folder_reserve, block_reserve = 36, 0, 0
+    if data[30] & 4:
+        header_reserve, folder_reserve, block_reserve = struct.unpack_from("<HBB", data, 36)
+        header += 4 + header_reserve
+    for index in range(folders):
+        block, count, _ = struct.unpack_from("<IHH", data, header + index * (8 + folder_reserve))
+        for _ in range(count):
+            start = block + 8 + block_reserve
+            end = start + struct.unpack_from("<H", data, block + 4)[0]
+            if start <= at and at + len(old) <= end:
+                struct.pack_into("<I", data, block,
+                                 checksum(data[block + 4:block + 8], checksum(data[start:end])))
+                return bytes(data)
+            block = end
+    raise AssertionError("not within one data block")
 
 
 def signing_pair(signer):
