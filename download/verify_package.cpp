@@ -16,7 +16,6 @@ const DWORD kSignedHeaderSize = 60;
 
 typedef LONG(WINAPI* WinVerifyTrustFn)(HWND, const GUID*, LPVOID);
 typedef CRYPT_PROVIDER_DATA*(WINAPI* ProvDataFromStateDataFn)(HANDLE);
-typedef CRYPT_PROVIDER_SGNR*(WINAPI* ProvSignerFromChainFn)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
 typedef BOOL(WINAPI* HashPublicKeyInfoFn)(HCRYPTPROV_LEGACY, ALG_ID, DWORD, DWORD,
                                           PCERT_PUBLIC_KEY_INFO, BYTE*, DWORD*);
 typedef PCRYPT_ATTRIBUTE(WINAPI* FindAttributeFn)(LPCSTR, DWORD, CRYPT_ATTRIBUTE*);
@@ -83,9 +82,7 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
   WinVerifyTrustFn verify = LookUpRoutine<WinVerifyTrustFn>(wintrust, "WinVerifyTrust");
   ProvDataFromStateDataFn providerData =
       LookUpRoutine<ProvDataFromStateDataFn>(wintrust, "WTHelperProvDataFromStateData");
-  ProvSignerFromChainFn signerOf =
-      LookUpRoutine<ProvSignerFromChainFn>(wintrust, "WTHelperGetProvSignerFromChain");
-  if (!verify || !providerData || !signerOf)
+  if (!verify || !providerData)
     return LastErrorAsHresult();
 
   WCHAR widePath[kPathCapacity];
@@ -112,7 +109,8 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
   // this very call verified, as its trust provider decoded it.
   if (result == S_OK) {
     CRYPT_PROVIDER_DATA* state = providerData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = signerOf(state, 0, FALSE, 0);
+    // The first signer, as WTHelperGetProvSignerFromChain would give it.
+    CRYPT_PROVIDER_SGNR* signer = state->csSigners ? state->pasSigners : NULL;
     const SIP_INDIRECT_DATA* indirect = state->pPDSip->psIndirectData;
     if (signerPins[0] && !ChainHasPinnedKey(provider, signer, signerPins))
       result = TRUST_E_EXPLICIT_DISTRUST;
