@@ -116,6 +116,8 @@ HRESULT VerifySignature(HCRYPTPROV provider, HANDLE file, const char* path, cons
       result = TRUST_E_EXPLICIT_DISTRUST;
     else if (notBefore && !SignedSince(signer, notBefore))
       result = TRUST_E_TIME_STAMP;
+    // A digest of another algorithm is another length, or not the SHA-256
+    // the read computed.
     else if (!content || !content->found || !indirect || indirect->Digest.cbData != kSha256Size ||
              memcmp(indirect->Digest.pbData, content->digest, kSha256Size))
       result = TRUST_E_BAD_DIGEST;
