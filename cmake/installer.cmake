@@ -120,7 +120,9 @@ endfunction()
 #   zv_add_installer(name URL32 url URL64 url [URL_ARM64 url]
 #                    [SHA256_32 hex] [SHA256_64 hex] [SHA256_ARM64 hex]
 #                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF]
-#                    [SIGNED_NOT_BEFORE YYYY-MM-DDTHH:MM:SSZ])
+#                    [SIGNED_NOT_BEFORE YYYY-MM-DDTHH:MM:SSZ] [STALL_SECONDS n])
+# STALL_SECONDS (60 unless given): how long a download may go without a
+# byte before it is given up.
 # The entry is RunInstaller; nothing of the C or C++ run-time is linked,
 # nor libgcc: shell/nocrt.cpp has the few helpers the compiler calls, and
 # any other one fails the link instead of growing the image unnoticed.
@@ -131,11 +133,17 @@ endif()
 
 function(zv_add_installer name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-                        "URL32;URL64;URL_ARM64;SHA256_32;SHA256_64;SHA256_ARM64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER"
+                        "URL32;URL64;URL_ARM64;SHA256_32;SHA256_64;SHA256_ARM64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER;STALL_SECONDS"
                         "SIGNERS")
   if(NOT DEFINED ARG_REQUIRE_SIGNATURE)
     set(ARG_REQUIRE_SIGNATURE ON)
   endif()
+  if(NOT DEFINED ARG_STALL_SECONDS)
+    set(ARG_STALL_SECONDS 60)
+  elseif(NOT ARG_STALL_SECONDS MATCHES "^[1-9][0-9]?[0-9]?$")
+    message(FATAL_ERROR "${name}: STALL_SECONDS \"${ARG_STALL_SECONDS}\" is not 1 to 999")
+  endif()
+  math(EXPR stall_ms "${ARG_STALL_SECONDS} * 1000")
   foreach(one SHA256_32 SHA256_64 SHA256_ARM64)
     if(ARG_${one} MATCHES ";")
       message(FATAL_ERROR "${name}: ${one} takes one SHA-256, not a list")

@@ -1,5 +1,6 @@
 #include "download/bind_status_callback.h"
 
+#include "download/download_to_file.h"
 #include "shell/state.h"
 #include "shell/text.h"
 
@@ -60,6 +61,11 @@ HRESULT STDMETHODCALLTYPE OnProgress(BindStatusCallback* self, ULONG progress,
                                      ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
   if (IsCancelled(self))
     return E_ABORT;
+  // A stall is counted from the last byte that arrived.
+  if (progress > self->received) {
+    self->received = progress;
+    g_lastByteTick = GetTickCount() | 1;
+  }
   if (statusCode == BINDSTATUS_REDIRECTING)
     Keep(self->finalUrl, statusText, kUrlCapacity);
   else if (statusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE)
@@ -95,6 +101,7 @@ void InitBindStatusCallback(BindStatusCallback* callback, ProgressSink sink,
   callback->cancelFlag = cancelFlag;
   callback->finalUrl = finalUrl;
   callback->cacheFile = cacheFile;
+  callback->received = 0;
   Keep(finalUrl, L"", 1);
   Keep(cacheFile, L"", 1);
   CoInitialize(NULL);

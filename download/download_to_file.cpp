@@ -27,6 +27,11 @@ union {
   INTERNET_CACHE_ENTRY_INFOW info;
   BYTE bytes[16384];
 } g_cacheEntry;
+// The address asked for, once a download has begun.
+const char* g_packageUrl;
+// Set when the download is given up: the callback aborts at its next
+// report.
+volatile BYTE g_cancelDownload;
 
 // The address of the cache entry kept in g_cacheFile, into g_finalUrl: the
 // platform may not pass a redirection on (Wine's does not), while it does
@@ -53,41 +58,68 @@ void FindCachedUrl(HMODULE wininet) {
   findClose(find);
 }
 
-}  // namespace
-
-HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink) {
-  volatile BYTE cancel = 0;
-  BindStatusCallback callback;
-  InitBindStatusCallback(&callback, sink, &cancel, g_finalUrl, g_cacheFile);
-
-  // From the system directory only, never by static import. Neither is
-  // unloaded: the platform's download may leave its own threads in them.
-  HMODULE urlmon = LoadSystemLibrary("urlmon.dll");
-  if (!urlmon)
-    return LastErrorAsHresult();
-  HMODULE wininet = LoadSystemLibrary("wininet.dll");
-  if (!wininet)
-    return LastErrorAsHresult();
-  URLDownloadToFileAFn download = LookUpRoutine<URLDownloadToFileAFn>(urlmon, "URLDownloadToFileA");
+// The package's entries in the user's Internet cache, under the address
+// asked for and the one a redirection led to.
+void DeleteCacheEntries(HMODULE wininet) {
   DeleteUrlCacheEntryAFn deleteCacheEntry =
       LookUpRoutine<DeleteUrlCacheEntryAFn>(wininet, "DeleteUrlCacheEntryA");
   DeleteUrlCacheEntryWFn deleteFinalEntry =
       LookUpRoutine<DeleteUrlCacheEntryWFn>(wininet, "DeleteUrlCacheEntryW");
-  if (!download || !deleteCacheEntry || !deleteFinalEntry)
-    return LastErrorAsHresult();
-
-  // Before: the file comes from the server, not from the cache. After,
-  // whatever the result: the platform downloads through the user's cache,
-  // and no copy of the package may stay there, neither under the address
-  // asked for nor under the one a redirection (any CDN's) led to.
-  deleteCacheEntry(url);
-  const HRESULT result = download(NULL, url, path, kDownloadReserved,
-                                  sink ? AsBindStatusCallback(&callback) : NULL);
+  if (!deleteCacheEntry || !deleteFinalEntry)
+    return;
   // The cache's index is searched only when the copy is not under the
   // address asked for and no redirection was reported.
-  if (!deleteCacheEntry(url) && !g_finalUrl[0])
+  if (!deleteCacheEntry(g_packageUrl) && !g_finalUrl[0])
     FindCachedUrl(wininet);
   if (g_finalUrl[0])
     deleteFinalEntry(g_finalUrl);
+}
+
+}  // namespace
+
+volatile LONG g_downloadEnd;
+volatile DWORD g_lastByteTick;
+
+bool AbandonDownload() {
+  g_cancelDownload = 1;
+  return !InterlockedCompareExchange(&g_downloadEnd, kDownloadAbandoned, 0);
+}
+
+void RemoveUnfinishedDownload() {
+  HMODULE wininet = g_packageUrl ? LoadSystemLibrary("wininet.dll") : NULL;
+  if (!wininet)
+    return;
+  DeleteCacheEntries(wininet);
+  // An unfinished download has no entry to go with its file. The
+  // platform may hold it until the process ends (Wine's does).
+  if (g_cacheFile[0] && !DeleteFileW(g_cacheFile) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    MoveFileExW(g_cacheFile, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink) {
+  BindStatusCallback callback;
+  InitBindStatusCallback(&callback, sink, &g_cancelDownload, g_finalUrl, g_cacheFile);
+
+  // From the system directory only, never by static import. Neither is
+  // unloaded: the platform's download may leave its own threads in them.
+  HMODULE urlmon = LoadSystemLibrary("urlmon.dll");
+  HMODULE wininet = urlmon ? LoadSystemLibrary("wininet.dll") : NULL;
+  URLDownloadToFileAFn download =
+      wininet ? LookUpRoutine<URLDownloadToFileAFn>(urlmon, "URLDownloadToFileA") : NULL;
+  HRESULT result = download ? S_OK : LastErrorAsHresult();
+  if (download) {
+    // Before: the file comes from the server, not from the cache. After,
+    // whatever the result: the platform downloads through the user's
+    // cache, and no copy of the package may stay there, neither under the
+    // address asked for nor under the one a redirection (any CDN's) led
+    // to.
+    g_packageUrl = url;
+    DeleteCacheEntries(wininet);
+    result = download(NULL, url, path, kDownloadReserved,
+                      sink ? AsBindStatusCallback(&callback) : NULL);
+  }
+  // Given up meanwhile: whoever gave it up removes what it left.
+  if (!InterlockedCompareExchange(&g_downloadEnd, kDownloadReturned, 0) && download)
+    DeleteCacheEntries(wininet);
   return result;
 }

@@ -5,5 +5,23 @@
 #include "download/bind_status_callback.h"
 
 // S_OK when the file has been written, else the platform's failure code
-// (or the system error of loading urlmon/wininet as an HRESULT).
+// (or the system error of loading urlmon/wininet as an HRESULT). Once the
+// platform's download returns, g_downloadEnd tells whether this call still
+// owned it (kDownloadReturned) or it had been abandoned meanwhile.
 HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink);
+
+// g_downloadEnd: 0 while no download has returned or been given up.
+const LONG kDownloadReturned = 1;
+const LONG kDownloadAbandoned = 2;
+extern volatile LONG g_downloadEnd;
+// The tick count of the last byte received (or of the start); 0 before.
+extern volatile DWORD g_lastByteTick;
+
+// Gives the download up, unless it has returned: its callback aborts at
+// the next report, and whatever it ends with later changes nothing. true
+// for the one caller that gave it up.
+bool AbandonDownload();
+// After a download that never returned: its copies in the user's Internet
+// cache, the partial file the platform named included, are removed, or
+// scheduled for the next restart while something holds them.
+void RemoveUnfinishedDownload();

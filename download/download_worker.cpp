@@ -60,6 +60,21 @@ HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
   return NULL;
 }
 
+// How often the clock of a stall is read.
+const DWORD kStallCheckInterval = 1000;
+
+// Beside the download: gives it up once no byte has arrived for
+// kStallTimeout, as neither a server nor the path to it may hold the
+// installer for ever; a slow link that still delivers is never cut.
+DWORD WINAPI WatchForStall(LPVOID) {
+  while (!g_downloadEnd) {
+    Sleep(kStallCheckInterval);
+    if (GetTickCount() - g_lastByteTick >= kStallTimeout && AbandonDownload())
+      ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(INET_E_CONNECTION_TIMEOUT));
+  }
+  return 0;
+}
+
 }  // namespace
 
 const char* ChoosePackageUrl(const char* url32, const char* url64, const char* urlArm64,
@@ -107,7 +122,14 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   // Beside the download, never waited for: its verdict is nobody's.
   if (kRequireSignature)
     CloseHandle(CreateThread(NULL, 0, WarmUpTrust, NULL, 0, NULL));
+  g_lastByteTick = GetTickCount() | 1;
+  CloseHandle(CreateThread(NULL, 0, WatchForStall, NULL, 0, NULL));
   const HRESULT result = DownloadToFile(url, path, OnDownloadProgress);
+  // Given up (a stall, a close): however it ended, nothing of it counts.
+  if (g_downloadEnd != kDownloadReturned) {
+    DeleteFileA(path);
+    return 0;
+  }
   if (result != S_OK) {
     // Nothing of a failed download is kept, not even in the work directory.
     DeleteFileA(path);

@@ -14,3 +14,5 @@ extern const char kSignerPins[];
 extern const bool kRequireSignature;
 // Packages signed before this FILETIME (UTC) are refused; 0: no floor.
 extern const unsigned long long kSignedNotBefore;
+// Milliseconds without a byte after which a download is given up.
+extern const unsigned long kStallTimeout;

@@ -6,6 +6,63 @@
 #include "shell/sent_messages.h"
 #include "shell/state.h"
 #include "shell/status.h"
+#include "shell/text.h"
+
+namespace {
+
+// Messages sent to the window are answered meanwhile: a setup program
+// that broadcasts (WM_SETTINGCHANGE after changing PATH) waits for every
+// top-level window. Posted ones wait for the message loop, so nothing of
+// the installer's own course runs before the wait is over.
+void WaitAnsweringSentMessages(HANDLE process) {
+  while (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_SENDMESSAGE) ==
+         WAIT_OBJECT_0 + 1)
+    AnswerSentMessages();
+}
+
+// true while `process` runs a program from inside `directory`.
+bool RunsFrom(HANDLE process, const char* directory) {
+  char image[kPathCapacity];
+  DWORD size = kPathCapacity;
+  const int length = TextLength(directory);
+  if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT ||
+      !QueryFullProcessImageNameA(process, 0, image, &size) || size <= static_cast<DWORD>(length) ||
+      image[length] != '\\')
+    return false;
+  image[length] = 0;
+  return !lstrcmpiA(image, directory);
+}
+
+// Waits until no process of `job` runs a program from inside `directory`:
+// Setup's second stages, started directly or through others. What runs
+// from elsewhere (the installed application, say) is left to run.
+void WaitForPackagePrograms(HANDLE job, const char* directory) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[63];
+  } ids;
+  for (;;) {
+    // A list cut short names the first 64 of them.
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof(ids), NULL) &&
+        GetLastError() != ERROR_MORE_DATA)
+      return;
+    HANDLE found = NULL;
+    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList && !found; ++i) {
+      HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                   static_cast<DWORD>(ids.list.ProcessIdList[i]));
+      if (process && RunsFrom(process, directory))
+        found = process;
+      else if (process)
+        CloseHandle(process);
+    }
+    if (!found)
+      return;
+    WaitAnsweringSentMessages(found);
+    CloseHandle(found);
+  }
+}
+
+}  // namespace
 
 DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCode) {
   STARTUPINFOA startup = {};
@@ -13,20 +70,38 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, workingDirectory, &startup,
-                      &process))
-    return GetLastError();
+  // Setup and everything it starts form one group, so that programs it
+  // hands over to are found; it is put there before it runs. Nothing ends
+  // when the group's handle is closed, and a program may still leave the
+  // group when it asks to. Where the installer's own job allows no group
+  // of its own (Windows 7), Setup alone is waited for.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  if (job)
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
+                      workingDirectory, &startup, &process)) {
+    const DWORD error = GetLastError();
+    if (job)
+      CloseHandle(job);
+    return error;
+  }
+  if (job && !AssignProcessToJobObject(job, process.hProcess)) {
+    CloseHandle(job);
+    job = NULL;
+  }
+  ResumeThread(process.hThread);
   ShowWindow(g_mainWnd, SW_HIDE);
-  // Messages sent to the window are answered meanwhile: a setup program
-  // that broadcasts (WM_SETTINGCHANGE after changing PATH) waits for every
-  // top-level window. Posted ones wait for the message loop, so nothing of
-  // the installer's own course runs before Setup has ended.
-  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_SENDMESSAGE) ==
-         WAIT_OBJECT_0 + 1)
-    AnswerSentMessages();
-  // A code that cannot be read is no evidence of success.
+  WaitAnsweringSentMessages(process.hProcess);
+  // Setup's own code; a code that cannot be read is no evidence of
+  // success.
   if (!GetExitCodeProcess(process.hProcess, exitCode))
     *exitCode = ERROR_INSTALL_FAILURE;
+  if (job) {
+    WaitForPackagePrograms(job, workingDirectory);
+    CloseHandle(job);
+  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return 0;

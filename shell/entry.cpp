@@ -1,6 +1,7 @@
 // The program's entry point: no language run-time start-up runs before it.
 #include <objbase.h>
 
+#include "download/download_to_file.h"
 #include "install/work_directory.h"
 #include "shell/main_window.h"
 #include "shell/state.h"
@@ -60,7 +61,11 @@ extern "C" int RunInstaller() {
   UnlockStatus();
   if (arrived)
     WaitForSingleObject(g_downloadThread, kCheckEndingWait);
-  // Every ending leaves nothing behind, a download cut short included.
+  // Every ending leaves nothing behind, a download cut short included: its
+  // copy in the user's Internet cache goes too.
+  AbandonDownload();
+  if (g_downloadEnd == kDownloadAbandoned)
+    RemoveUnfinishedDownload();
   RemoveWorkDirectory();
   CoUninitialize();
   // Also ends the download worker if it still runs.

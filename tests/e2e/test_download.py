@@ -226,12 +226,86 @@ class DownloadTest(unittest.TestCase):
             elapsed = time.monotonic() - closed
             self.assertLess(elapsed, 2.0)
             self.assertIsNone(run.info())
-            # Wine's wininet holds its partial copy in the user's Internet
-            # cache open, unshared, until the process ends, and never
-            # removes an entry it did not finish: everything else is gone.
-            self.assertEqual([], [name for name in run.leftovers()
-                                  if not name.startswith("setupZVViewer")])
+            self.assert_nothing_left(run)
             print("\n  ended %.2f s after WM_CLOSE" % elapsed, end=" ")
+
+    def assert_nothing_left(self, run):
+        """Nothing of the run in the temporary directories; its copy in
+        the user's Internet cache is gone or, where the platform still
+        held it (Wine's wininet holds an unfinished one until the process
+        ends), scheduled for deletion at the next restart."""
+        self.addCleanup(clear_pending_deletions, run.arch)
+        pending = pending_deletions(run.arch)
+        left = installer_entries(run.arch) - run.before
+        self.assertEqual([], [p.name for p in left if windows_path(p, run.arch) not in pending])
+        self.assertEqual([], [p.name for p in left if not p.name.startswith("setupZVViewer")])
+        self.assertEqual([], sorted(p.name for p in run.temp.iterdir()))
+
+    def test_stalled_download_is_given_up(self):
+        # A build that gives up after 3 s: a server that sends a third and
+        # then nothing, one that never answers, one that sends the rest
+        # too late, and a slow one that always sends again within that
+        # time, which is never cut. Meanwhile the shipped 60 s, in the
+        # other prefix: the usual build, asked first, is never answered.
+        cases = [("stalled", "stall", {"keep": len(self.small) // 3}),
+                 ("silent", "hang", {}),
+                 ("late", "trickle", {"chunk": len(self.small) // 2 + 1, "delay": 5}),
+                 ("slow", "trickle", {"chunk": len(self.small) // 8 + 1, "delay": 1.5})]
+        with PackageServer({PATH32: self.small}) as server:
+            server.behave(PATH32, "hang")
+            usual = self.run_installer(arch="win64", suffix="-60s").start()
+            self.wait_requests(server)
+            usual_asked = time.monotonic()
+            for count, (label, kind, options) in enumerate(cases, 2):
+                with self.subTest(label):
+                    server.behave(PATH32, kind, **options)
+                    run = self.run_installer("zv_t_stall.exe", suffix="-" + label).start()
+                    self.wait_requests(server, count)
+                    asked = time.monotonic()
+                    if label == "slow":
+                        self.assertEqual(0, run.wait_exit(timeout=60))
+                        self.assertGreater(time.monotonic() - asked, 9.0)
+                        self.assertEqual([], run.leftovers())
+                        continue
+                    shot, rect = self.wait_colour(run, RED)
+                    self.assertGreater(time.monotonic() - asked, 2.5)
+                    self.assert_shows(run, shot, rect, "d:0x800c000b")  # INET_E_CONNECTION_TIMEOUT
+                    if label == "late":
+                        # The rest arrives: a completion nobody waits for
+                        # any more changes nothing.
+                        time.sleep(8)
+                        shot, rect = run.client_shot()
+                        self.assert_shows(run, shot, rect, "d:0x800c000b")
+                        self.assertFalse(run.exited())
+                    self.assertEqual([], run.work_files())
+                    run.close()
+                    self.assertEqual(1603, run.wait_exit())
+                    self.assert_nothing_left(run)
+
+            self.assertLess(time.monotonic() - usual_asked, 55, "the cases took too long")
+            shot, rect = usual.client_shot()
+            self.assertEqual(0.0, colour_share(shot.region(*rect), RED), shot.path)
+            shot, rect = self.wait_colour(usual, RED, timeout=usual_asked + 75 - time.monotonic())
+            waited = time.monotonic() - usual_asked
+            self.assertGreater(waited, 58)
+            self.assert_shows(usual, shot, rect, "d:0x800c000b")
+            usual.close()
+            self.assertEqual(1603, usual.wait_exit())
+        self.assert_nothing_left(usual)
+        print("\n  the usual build gave up after %.0f s" % waited, end=" ")
+
+    def test_closing_while_the_package_trickles_in_leaves_no_copy(self):
+        with PackageServer({PATH32: self.big}) as server:
+            server.behave(PATH32, "trickle", chunk=len(self.big) // 50 + 1, delay=0.2)
+            run = self.run_installer().start()
+            info = run.wait_window()
+            self.wait_requests(server)
+            time.sleep(3)
+            shot, rect = run.client_shot(info)
+            self.assertGreater(colour_share(shot.region(*rect), BLUE), 0.0, shot.path)
+            run.close()
+            self.assertEqual(1602, run.wait_exit())
+        self.assert_nothing_left(run)
 
     def test_dll_planted_beside_the_installer_is_never_loaded(self):
         run = self.run_installer(extra_env=PREFER_NATIVE)

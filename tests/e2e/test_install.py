@@ -11,7 +11,7 @@ from pathlib import Path
 
 from zvtest import cabinets, env
 from zvtest.installing import SETUP, InstallingTest, read_record
-from zvtest.session import CLASS_NAME, TOOLS, system_temps, tool
+from zvtest.session import CLASS_NAME, TOOLS, pending_deletions, system_temps, tool, win_path
 
 # The responsive test's package: large enough that unpacking and removing
 # it take seconds, and small enough to be quick to make.
@@ -110,6 +110,42 @@ class InstallTest(InstallingTest):
         listed = read_record(run.record)["tree"].split("|")
         self.assertEqual(sorted(list(files) + ["Donn\u00e9es\\"]), listed)
         self.assertEqual([], run.leftovers())
+
+    def test_second_stage_from_the_package_is_waited_for(self):
+        # A bootstrapper: Setup starts its second stage from the package's
+        # directory and ends at once; the second stage looks at its files
+        # 4 s later. The installer's code is still Setup's own.
+        package = cabinets.mszip({"Setup.exe": SETUP, "payload\\data.txt": b"data"})
+        pending = pending_deletions("win32")
+        with self.installing(package, {"ZV_SETUP_STAGE2": "1", "ZV_SETUP_EXIT": "3010"}) as run:
+            self.assertEqual(3010, run.wait_exit(timeout=60))
+        record = read_record(run.record)
+        self.assertEqual("1", record["stage2_started"])
+        self.assertEqual("Setup.exe|payload\\|payload\\data.txt", record.get("stage2_tree"),
+                         "the second stage found its files gone, or never looked")
+        self.assertEqual([], run.leftovers())
+        self.assertEqual(set(), pending_deletions("win32") - pending)
+
+    def test_program_started_from_elsewhere_is_neither_waited_for_nor_ended(self):
+        # Setup starts the installed application (here a copy of itself,
+        # outside the package, that records after 10 s) and ends.
+        package = cabinets.mszip({"Setup.exe": SETUP})
+        with self.installing(package, start=False) as run:
+            app = run.work / "app" / "Viewer.exe"
+            app.parent.mkdir()
+            app.write_bytes(SETUP.read_bytes())
+            run.extra_env.update({"ZV_SETUP_LAUNCH": win_path(app),
+                                  "ZV_SETUP_STAGE2_SLEEP": "10000"})
+            run.start()
+            self.assertEqual(0, run.wait_exit(timeout=60))
+            record = read_record(run.record)
+            self.assertEqual("1", record["launched"])
+            self.assertNotIn("stage2_tree", record, "the installer waited for the application")
+            self.assertEqual([], run.leftovers())
+            deadline = time.monotonic() + 30
+            while "stage2_tree" not in read_record(run.record):
+                self.assertLess(time.monotonic(), deadline, "the application did not live on")
+                time.sleep(0.2)
 
     def test_package_without_setup_shows_l_and_leaves_nothing(self):
         package = cabinets.mszip({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})

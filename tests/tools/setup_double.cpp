@@ -12,11 +12,20 @@
 //   ZV_SETUP_LITTER  when set, leave files named outside any ANSI code page
 //                    in its directory, as a log would be: a file, and a
 //                    read-only file in a read-only folder
+//   ZV_SETUP_STAGE2  when set, hand over as a bootstrapper does: start its
+//                    own Setup.exe again with "/stage2" and end at once.
+//                    The second stage sleeps ZV_SETUP_STAGE2_SLEEP ms
+//                    (default 4000), then records "stage2_tree=" and its
+//                    directory's listing, as ZV_SETUP_LIST does
+//   ZV_SETUP_LAUNCH  the path of a copy of this program to start as a second
+//                    stage in its own folder and leave running, as setup
+//                    programs start the installed application
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,10 +74,52 @@ void Litter() {
   SetFileAttributesW(folder, FILE_ATTRIBUTE_READONLY);
 }
 
+void Record(const char* key, const std::string& value) {
+  char path[MAX_PATH];
+  if (!GetEnvironmentVariableA("ZV_SETUP_RECORD", path, sizeof(path)))
+    return;
+  FILE* out = fopen(path, "a");
+  if (out) {
+    fprintf(out, "%s=%s\n", key, value.c_str());
+    fclose(out);
+  }
+}
+
+std::string ListedTree() {
+  std::vector<std::string> found;
+  ListTree(L".", L"", &found);
+  std::sort(found.begin(), found.end());
+  std::string joined;
+  for (const std::string& name : found)
+    joined += (joined.empty() ? "" : "|") + name;
+  return joined;
+}
+
+// `commandLine` started in `directory` (NULL: this one).
+bool Start(const std::string& commandLine, const char* directory) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::string buffer = commandLine;
+  if (!CreateProcessA(NULL, &buffer[0], NULL, NULL, FALSE, 0, NULL, directory, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
 }  // namespace
 
 int main() {
   char value[MAX_PATH];
+  if (strstr(GetCommandLineA(), " /stage2")) {
+    DWORD sleep = 4000;
+    if (GetEnvironmentVariableA("ZV_SETUP_STAGE2_SLEEP", value, sizeof(value)))
+      sleep = strtoul(value, NULL, 10);
+    Sleep(sleep);
+    Record("stage2_tree", ListedTree());
+    return 0;
+  }
   DWORD sleep = 0;
   if (GetEnvironmentVariableA("ZV_SETUP_SLEEP", value, sizeof(value)))
     sleep = strtoul(value, NULL, 10);
@@ -88,20 +139,21 @@ int main() {
               installer && IsWindowVisible(installer) ? 1 : 0);
       if (broadcast)
         fprintf(out, "broadcast=answered\n");
-      if (GetEnvironmentVariableA("ZV_SETUP_LIST", value, sizeof(value))) {
-        std::vector<std::string> found;
-        ListTree(L".", L"", &found);
-        std::sort(found.begin(), found.end());
-        std::string joined;
-        for (const std::string& name : found)
-          joined += (joined.empty() ? "" : "|") + name;
-        fprintf(out, "tree=%s\n", joined.c_str());
-      }
+      if (GetEnvironmentVariableA("ZV_SETUP_LIST", value, sizeof(value)))
+        fprintf(out, "tree=%s\n", ListedTree().c_str());
       fclose(out);
     }
   }
   if (GetEnvironmentVariableA("ZV_SETUP_LITTER", value, sizeof(value)))
     Litter();
+  if (GetEnvironmentVariableA("ZV_SETUP_STAGE2", value, sizeof(value)))
+    Record("stage2_started", Start("\"" + std::string(directory) + "\\Setup.exe\" /stage2", NULL) ? "1" : "0");
+  if (GetEnvironmentVariableA("ZV_SETUP_LAUNCH", value, sizeof(value))) {
+    // In the program's own folder, as an installed application is started.
+    std::string folder = value;
+    folder.erase(folder.find_last_of('\\'));
+    Record("launched", Start("\"" + std::string(value) + "\" /stage2", folder.c_str()) ? "1" : "0");
+  }
   DWORD code = 0;
   if (GetEnvironmentVariableA("ZV_SETUP_EXIT", value, sizeof(value)))
     code = strtoul(value, NULL, 10);

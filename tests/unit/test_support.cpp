@@ -11,6 +11,7 @@ const char kPackageArm64[] = "\0";
 const char kSignerPins[] = "";
 const bool kRequireSignature = true;
 const unsigned long long kSignedNotBefore = 0;
+const unsigned long kStallTimeout = 60000;
 
 void ResetInstallerState() {
   LockStatus();

@@ -22,9 +22,10 @@ def read_record(path):
 class InstallingTest(unittest.TestCase):
     @contextlib.contextmanager
     def installing(self, package, extra_env=None, seconds=0, installer="zv_t_both.exe",
-                   server=None, suffix=""):
+                   server=None, suffix="", start=True):
         """Serves `package` (spread over about `seconds`) and runs
-        `installer`; Setup's record goes to run.work / "setup-record"."""
+        `installer` (or leaves the run to the caller to start); Setup's
+        record goes to run.work / "setup-record"."""
         server = server or PackageServer()
         server.files.update({PATH32: package, PATH64: package})
         with server:
@@ -39,7 +40,7 @@ class InstallingTest(unittest.TestCase):
             run.record = run.work / "setup-record"
             run.extra_env["ZV_SETUP_RECORD"] = win_path(run.record)
             try:
-                yield run.start()
+                yield run.start() if start else run
             finally:
                 run.kill()
 
