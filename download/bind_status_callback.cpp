@@ -64,7 +64,7 @@ HRESULT STDMETHODCALLTYPE OnProgress(BindStatusCallback* self, ULONG progress,
   // A stall is counted from the last byte that arrived.
   if (progress > self->received) {
     self->received = progress;
-    g_lastByteTick = GetTickCount() | 1;
+    g_lastByteTick = GetTickCount();
   }
   if (statusCode == BINDSTATUS_REDIRECTING)
     Keep(self->finalUrl, statusText, kUrlCapacity);

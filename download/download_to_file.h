@@ -14,7 +14,7 @@ HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink);
 const LONG kDownloadReturned = 1;
 const LONG kDownloadAbandoned = 2;
 extern volatile LONG g_downloadEnd;
-// The tick count of the last byte received (or of the start); 0 before.
+// The tick count of the last byte received, or of the start.
 extern volatile DWORD g_lastByteTick;
 
 // Gives the download up, unless it has returned: its callback aborts at

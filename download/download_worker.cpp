@@ -122,7 +122,7 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   // Beside the download, never waited for: its verdict is nobody's.
   if (kRequireSignature)
     CloseHandle(CreateThread(NULL, 0, WarmUpTrust, NULL, 0, NULL));
-  g_lastByteTick = GetTickCount() | 1;
+  g_lastByteTick = GetTickCount();
   CloseHandle(CreateThread(NULL, 0, WatchForStall, NULL, 0, NULL));
   const HRESULT result = DownloadToFile(url, path, OnDownloadProgress);
   // Given up (a stall, a close): however it ended, nothing of it counts.

@@ -77,17 +77,16 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   // of its own (Windows 7), Setup alone is waited for.
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  // NULL when none could be made: the calls on it then fail harmlessly.
   HANDLE job = CreateJobObjectA(NULL, NULL);
-  if (job)
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
                       workingDirectory, &startup, &process)) {
     const DWORD error = GetLastError();
-    if (job)
-      CloseHandle(job);
+    CloseHandle(job);
     return error;
   }
-  if (job && !AssignProcessToJobObject(job, process.hProcess)) {
+  if (!AssignProcessToJobObject(job, process.hProcess)) {
     CloseHandle(job);
     job = NULL;
   }
@@ -98,6 +97,7 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   // success.
   if (!GetExitCodeProcess(process.hProcess, exitCode))
     *exitCode = ERROR_INSTALL_FAILURE;
+  // Never with NULL, which would name the installer's own job.
   if (job) {
     WaitForPackagePrograms(job, workingDirectory);
     CloseHandle(job);

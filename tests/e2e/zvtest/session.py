@@ -212,13 +212,18 @@ class InstallerRun:
         raise AssertionError("installer still running after %ss" % timeout)
 
     def kill(self):
-        """Last-resort clean-up for a test that failed midway."""
+        """Last-resort clean-up for a test that failed midway: the
+        installer ended and its work directories removed, so that later
+        tests, which look for the first ZVinsW* there is, never meet
+        them."""
         if self.proc and self.proc.poll() is None:
             wine(["taskkill", "/f", "/im", self.exe.name], arch=self.arch, timeout=20)
             try:
                 self.proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
+            for work in self.work_dirs():
+                shutil.rmtree(work, ignore_errors=True)
 
     def work_dirs(self):
         """The installer's work directories made since this run was set up."""
