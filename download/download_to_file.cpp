@@ -29,8 +29,8 @@ union {
 } g_cacheEntry;
 // The address asked for, once a download has begun.
 const char* g_packageUrl;
-// Set when the download is given up: the callback aborts at its next
-// report.
+// Set when a stalled download is given up: the callback aborts at its
+// next report.
 volatile BYTE g_cancelDownload;
 
 // The address of the cache entry kept in g_cacheFile, into g_finalUrl: the
@@ -80,8 +80,8 @@ void DeleteCacheEntries(HMODULE wininet) {
 volatile LONG g_downloadEnd;
 volatile DWORD g_lastByteTick;
 
-bool AbandonDownload() {
-  g_cancelDownload = 1;
+bool AbandonDownload(bool stop) {
+  g_cancelDownload |= stop;
   return !InterlockedCompareExchange(&g_downloadEnd, kDownloadAbandoned, 0);
 }
 

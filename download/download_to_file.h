@@ -17,10 +17,12 @@ extern volatile LONG g_downloadEnd;
 // The tick count of the last byte received, or of the start.
 extern volatile DWORD g_lastByteTick;
 
-// Gives the download up, unless it has returned: its callback aborts at
-// the next report, and whatever it ends with later changes nothing. true
-// for the one caller that gave it up.
-bool AbandonDownload();
+// Gives the download up, unless it has returned: whatever it ends with
+// later changes nothing. With `stop` (a stall) its callback also aborts it
+// at the next report; without (the process is about to end), it is left
+// alone, as an aborted download has the platform write its partial copy
+// to the destination meanwhile. true for the one caller that gave it up.
+bool AbandonDownload(bool stop);
 // After a download that never returned: its copies in the user's Internet
 // cache, the partial file the platform named included, are removed, or
 // scheduled for the next restart while something holds them.

@@ -69,7 +69,7 @@ const DWORD kStallCheckInterval = 1000;
 DWORD WINAPI WatchForStall(LPVOID) {
   while (!g_downloadEnd) {
     Sleep(kStallCheckInterval);
-    if (GetTickCount() - g_lastByteTick >= kStallTimeout && AbandonDownload())
+    if (GetTickCount() - g_lastByteTick >= kStallTimeout && AbandonDownload(true))
       ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(INET_E_CONNECTION_TIMEOUT));
   }
   return 0;

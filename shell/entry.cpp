@@ -63,7 +63,7 @@ extern "C" int RunInstaller() {
     WaitForSingleObject(g_downloadThread, kCheckEndingWait);
   // Every ending leaves nothing behind, a download cut short included: its
   // copy in the user's Internet cache goes too.
-  AbandonDownload();
+  AbandonDownload(false);
   if (g_downloadEnd == kDownloadAbandoned)
     RemoveUnfinishedDownload();
   RemoveWorkDirectory();
