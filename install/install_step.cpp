@@ -73,19 +73,20 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   // Setup and everything it starts form one group, so that programs it
   // hands over to are found; it is put there before it runs. Nothing ends
   // when the group's handle is closed, and a program may still leave the
-  // group when it asks to. Where the installer's own job allows no group
-  // of its own (Windows 7), Setup alone is waited for.
+  // group when it asks to.
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  // NULL when none could be made: the calls on it then fail harmlessly.
   HANDLE job = CreateJobObjectA(NULL, NULL);
-  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  if (job)
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
                       workingDirectory, &startup, &process)) {
     const DWORD error = GetLastError();
     CloseHandle(job);
     return error;
   }
+  // No group (none could be made, or the installer's job refuses one
+  // inside it): Setup alone is waited for.
   if (!AssignProcessToJobObject(job, process.hProcess)) {
     CloseHandle(job);
     job = NULL;
