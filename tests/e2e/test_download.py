@@ -200,10 +200,7 @@ class DownloadTest(unittest.TestCase):
                 time.sleep(0.01)
             run.close()
             self.assertEqual(1602, run.wait_exit())
-        self.addCleanup(clear_pending_deletions, run.arch)
-        pending = pending_deletions(run.arch)
-        left = [p for p in installer_entries(run.arch) - run.before]
-        self.assertEqual([], [p for p in left if windows_path(p, run.arch) not in pending])
+        left = self.assert_left_only_for_the_restart(run)
         print("\n  %d left for the next restart" % len(left), end=" ")
 
     def test_closing_a_stalled_download_ends_at_once(self):
@@ -229,15 +226,21 @@ class DownloadTest(unittest.TestCase):
             self.assert_nothing_left(run)
             print("\n  ended %.2f s after WM_CLOSE" % elapsed, end=" ")
 
+    def assert_left_only_for_the_restart(self, run):
+        """What the run left in the system's temporary directories and the
+        Internet cache, each scheduled for deletion at the next restart."""
+        self.addCleanup(clear_pending_deletions, run.arch)
+        pending = pending_deletions(run.arch)
+        left = installer_entries(run.arch) - run.before
+        self.assertEqual([], [p.name for p in left if windows_path(p, run.arch) not in pending])
+        return left
+
     def assert_nothing_left(self, run):
         """Nothing of the run in the temporary directories; its copy in
         the user's Internet cache is gone or, where the platform still
         held it (Wine's wininet holds an unfinished one until the process
         ends), scheduled for deletion at the next restart."""
-        self.addCleanup(clear_pending_deletions, run.arch)
-        pending = pending_deletions(run.arch)
-        left = installer_entries(run.arch) - run.before
-        self.assertEqual([], [p.name for p in left if windows_path(p, run.arch) not in pending])
+        left = self.assert_left_only_for_the_restart(run)
         self.assertEqual([], [p.name for p in left if not p.name.startswith("setupZVViewer")])
         self.assertEqual([], sorted(p.name for p in run.temp.iterdir()))
 
