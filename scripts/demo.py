@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A whole install, watched: builds a small package with
-scripts/make-package (an MSZIP cabinet holding a demo Setup.exe that
+maker/make-package (an MSZIP cabinet holding a demo Setup.exe that
 copies a file into "C:\\Program Files\\Zelvio Viewer", signed by the test
 publisher, whose key the demo installer pins and whose root the demo's
 Wine prefix trusts), serves it from 127.0.0.1, runs the real installer
@@ -14,7 +14,7 @@ at the same time is not disturbed.
 
     /usr/bin/python3 scripts/demo.py [--build BUILD] [--xvfb]
 
-scripts/release's `try` watches a maker's own release with the same
+maker/release's `try` watches a maker's own release with the same
 Watcher, watch and report.
 """
 import argparse
@@ -156,7 +156,7 @@ def make_signed_package(installer, demo, setup, pki):
     (stage / "app" / "Zelvio Viewer.txt").write_bytes(README)
     (stage / "app" / "zelvio.ini").write_bytes(b"[Viewer]\r\nStartPage=welcome\r\n")
     cab = demo / "setupZVViewer.cab"
-    made = subprocess.run([str(REPO / "scripts" / "make-package"), "-o", str(cab), str(stage),
+    made = subprocess.run([str(REPO / "maker" / "make-package"), "-o", str(cab), str(stage),
                            str(pki / "signer-chain.pem"), str(pki / "signer.key")],
                           check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
     pins = dict(line.split(" ", 1) for line in made.stdout.split("\n") if line)

@@ -1,4 +1,4 @@
-"""The maker's road as scripts/release walks it, with the test PKI: a first
+"""The maker's road as maker/release walks it, with the test PKI: a first
 release (PKCS#12, every path relative), a second with new packages and a
 new version and an ARM64 package into the same folder (a key on a token):
 it carries the new pins and version, and `try` installs it under Wine in
@@ -27,7 +27,7 @@ from zvtest import cabinets, env, maker
 from zvtest.server import PackageServer, test_port
 
 PKI = cabinets.PKI
-RELEASE = env.REPO / "scripts" / "release"
+RELEASE = env.REPO / "maker" / "release"
 DEMO_SETUP = env.BUILD / "tests" / "tools" / "demo_setup.exe"
 NAMES = ("setupZVViewer.cab", "setupZVViewer64.cab", "zvwebsetup.exe")
 ARM64 = "setupZVViewerARM64.cab"
@@ -63,7 +63,7 @@ class ReleaseRoadTest(unittest.TestCase):
     def setUpClass(cls):
         cls.top = Path(tempfile.mkdtemp(prefix="release-road-", dir=env.BUILD))
         cls.addClassCleanup(shutil.rmtree, cls.top)
-        cls.publisher = subprocess.run([env.REPO / "scripts" / "signer-pin", PKI / "signer.pem"],
+        cls.publisher = subprocess.run([env.REPO / "maker" / "signer-pin", PKI / "signer.pem"],
                                        check=True, capture_output=True, text=True).stdout.strip()
 
     def release(self, *args, extra_env=None, cwd=None):
@@ -183,7 +183,7 @@ class ReleaseRoadTest(unittest.TestCase):
                 self.assertEqual(1, failed.returncode, failed.stdout + failed.stderr)
                 # The cause comes first.
                 self.assertIn(message, next(line for line in failed.stderr.splitlines()
-                                            if line.startswith("scripts/release make: ")))
+                                            if line.startswith("maker/release make: ")))
                 self.assertEqual(bool(remove_signature), "sign" in log.read_text().split())
                 self.assertEqual(before, contents(out), "the release folder changed")
                 self.assertEqual([], list(self.top.glob(".out.*")), "half-made folders left")

@@ -20,7 +20,7 @@ MAKER_BUILDS = env.BUILD / "e2e-runs" / "maker-builds"
 
 
 def signer_pin(certificate):
-    return subprocess.run([str(cabinets.REPO / "scripts" / "signer-pin"), str(certificate)],
+    return subprocess.run([str(cabinets.REPO / "maker" / "signer-pin"), str(certificate)],
                           check=True, capture_output=True, text=True).stdout.strip()
 
 

@@ -4,7 +4,7 @@
 times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time), in as many
 folders and with such reserved areas as asked. `mszip` makes a
-real package the way a maker does, with scripts/make-package: an MSZIP
+real package the way a maker does, with maker/make-package: an MSZIP
 cabinet signed by one of the test PKI's publishers, with its key in a file
 or on a SoftHSM token (`softhsm_token`), time-stamped when asked. `sign`
 signs any cabinet the same way; `stamp` adds a time stamp to a signed one;
@@ -174,7 +174,7 @@ def softhsm_token(directory, signer="signer"):
 
 
 def make_package_command(stage, out, signer="signer", signed_at=None, token=None, tsa=None):
-    """scripts/make-package's command line and environment for packing
+    """maker/make-package's command line and environment for packing
     `stage` into `out`: signed by `signer`, through `token` when given (its
     key must be the signer's), time-stamped at `tsa` (a URL) when given."""
     chain, key = signing_pair(signer)
@@ -186,7 +186,7 @@ def make_package_command(stage, out, signer="signer", signed_at=None, token=None
         options += ["-m", token.module] + (["-p", token.pin_file] if token.pin_file else [])
         key = token.uri
         environ.update(token.env)
-    return [str(REPO / "scripts" / "make-package"), *options, str(stage), chain, key], environ
+    return [str(REPO / "maker" / "make-package"), *options, str(stage), chain, key], environ
 
 
 def unix_time(utc):
@@ -234,7 +234,7 @@ def kept_payload_package(cab, setup, payload_size):
 def mszip(files, signer="signer", signed_at=None, token=None, tsa=None):
     """A package of `files`, which maps names ("sub\\a.txt" or "sub/a.txt")
     to bytes or to the path of a file to copy; signed by `signer` with
-    scripts/make-package (stating `signed_at`, "YYYY-MM-DDTHH:MM:SSZ", or
+    maker/make-package (stating `signed_at`, "YYYY-MM-DDTHH:MM:SSZ", or
     now; `token` and `tsa` as for make_package_command), or left unsigned
     (plain gcab) when None."""
     with tempfile.TemporaryDirectory(prefix="zvcab-") as scratch:
