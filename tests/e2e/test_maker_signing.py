@@ -66,12 +66,21 @@ class MakerSigningTest(InstallingTest):
             self.assertEqual(1, tsa.queries)
 
     def test_a_token_key_that_cannot_sign_fails_at_once_and_writes_nothing(self):
-        wrong = self.top / "wrong-pin"
-        wrong.write_text("000000\n")
-        wrong.chmod(0o600)
+        def pin_file(name, text):
+            path = self.top / name
+            path.write_bytes(text)
+            path.chmod(0o600)
+            return self.token._replace(pin_file=str(path))
+        # The right PIN first: osslsigncode takes the whole file, so each
+        # would fail only when the installer is signed, after the packages.
+        two_lines = pin_file("two-lines", b"314159\n000000\n")
+        crlf = pin_file("crlf", b"314159\r\n")
         cases = [
-            ("wrong PIN in a file", self.token._replace(pin_file=str(wrong)), {}, "signer",
-             "refused the PIN in " + str(wrong)),
+            ("wrong PIN in a file", pin_file("wrong-pin", b"000000\n"), {}, "signer",
+             "refused the PIN in " + str(self.top / "wrong-pin")),
+            ("a PIN file of two lines", two_lines, {}, "signer",
+             "%s holds more than one line" % two_lines.pin_file),
+            ("a PIN file saved with CR LF", crlf, {}, "signer", "%s holds a CR" % crlf.pin_file),
             ("wrong PIN in the environment", self.token._replace(pin_file=None),
              {"ZV_PKCS11_PIN": "000000"}, "signer", "refused the PIN in ZV_PKCS11_PIN"),
             # The engine would otherwise ask on the terminal.

@@ -4,7 +4,9 @@ within the size budget, two builds of the same sources, at different times
 and in different directories, give the same installer byte for byte, the
 maker's names reach its version resource as typed, and the signed copies
 (PEM files, PKCS#12, a key on a token) verify and give the unsigned image
-back."""
+back. A PIN or password file make-package would refuse is refused at
+configure, and again before signing; so is a PIN in the key's URI."""
+import os
 import shutil
 import subprocess
 import tempfile
@@ -44,12 +46,13 @@ class ReleaseBuildTest(unittest.TestCase):
         # third signs with the publisher's key on a SoftHSM token.
         password = cls.top / "password"
         password.write_text("correct horse\n")
+        password.chmod(0o600)
         pkcs12 = cls.top / "publisher.p12"
         subprocess.run(["openssl", "pkcs12", "-export", "-in", str(PKI / "signer.pem"),
                         "-certfile", str(PKI / "ca.pem"), "-inkey", str(PKI / "signer.key"),
                         "-passout", "file:%s" % password, "-out", str(pkcs12)],
                        check=True, capture_output=True)
-        token = cabinets.softhsm_token(cls.top / "token")
+        cls.token = token = cabinets.softhsm_token(cls.top / "token")
         cls.builds = {
             "a": dict(RELEASE, ZV_SIGN_CERT=PKI / "signer-chain.pem", ZV_SIGN_KEY=PKI / "signer.key"),
             "second": dict(RELEASE, ZV_SIGN_PKCS12=pkcs12, ZV_SIGN_PASSWORD_FILE=password),
@@ -102,6 +105,59 @@ class ReleaseBuildTest(unittest.TestCase):
                 # What Windows' own check says (the test root is trusted).
                 self.assertEqual("0x00000000", tool("verify", win_path(signed)))
         self.assertEqual("0x800b0100", tool("verify", win_path(self.top / "a" / "zvwebsetup.exe")))
+
+    def test_pin_rules_refuse_at_configure_and_again_before_signing(self):
+        def secret(name, text, mode=0o600):
+            path = self.top / name
+            path.write_bytes(text)
+            path.chmod(mode)
+            return path
+        # The right PIN first: osslsigncode would take both lines.
+        two_lines = secret("two-lines", b"314159\n000000\n")
+        open_pin = secret("open-pin", b"314159\n", 0o640)
+        open_password = secret("open-password", b"correct horse\n", 0o644)
+        token = self.builds["token"]
+        cases = [
+            ("a PIN file of two lines", dict(token, ZV_SIGN_PASSWORD_FILE=two_lines),
+             "the PIN file %s holds more than one line" % two_lines),
+            ("a PIN file others can read", dict(token, ZV_SIGN_PASSWORD_FILE=open_pin),
+             "the PIN file %s (mode 640): chmod 600 %s" % (open_pin, open_pin)),
+            ("a password file others can read",
+             dict(self.builds["second"], ZV_SIGN_PASSWORD_FILE=open_password),
+             "the password file %s (mode 644): chmod 600 %s" % (open_password, open_password)),
+            ("a PIN in the key's URI",
+             dict(token, ZV_SIGN_PKCS11_KEY=self.token.uri + ";pin-value=314159"),
+             "ZV_SIGN_PKCS11_KEY holds the PIN (pin-value=)"),
+        ]
+        # A build folder for each road: every case sets all it signs with.
+        for label, cache_vars, message in cases:
+            with self.subTest(label):
+                refused = self.top / ("refused-pkcs12" if "ZV_SIGN_PKCS12" in cache_vars
+                                      else "refused")
+                configured = maker.configure(refused, cache_vars, env=self.token.env)
+                self.assertNotEqual(0, configured.returncode, configured.stdout)
+                self.assertIn(message, " ".join(configured.stdout.split()))
+                self.assertNotIn("314159", configured.stdout)
+                self.assertFalse("314159" in (refused / "CMakeCache.txt").read_text(),
+                                 "the PIN is in CMakeCache.txt")
+
+        # Made two lines after the configure step: the signing step stops
+        # at it, with the last signed copy removed and none made; signing
+        # would have logged in with both lines as the PIN, spending one of
+        # the token's few tries.
+        pin_file = Path(self.token.pin_file)
+        self.addCleanup(maker.configure_and_build, self.top / "token", target="zvwebsetup_signed",
+                        env=self.token.env)
+        self.addCleanup(pin_file.write_bytes, pin_file.read_bytes())
+        pin_file.write_bytes(b"314159\n000000\n")
+        signed = self.top / "token" / "signed" / "zvwebsetup.exe"
+        self.assertTrue(signed.exists())
+        built = subprocess.run(["cmake", "--build", str(self.top / "token"), "--target",
+                                "zvwebsetup_signed"], env=dict(os.environ, **self.token.env),
+                               stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        self.assertNotEqual(0, built.returncode, built.stdout)
+        self.assertIn("the PIN file %s holds more than one line" % pin_file, built.stdout + built.stderr)
+        self.assertFalse(signed.exists())
 
 
 if __name__ == "__main__":

@@ -116,6 +116,7 @@ class ReleaseRoadTest(unittest.TestCase):
         password = self.top / "keys" / "password"
         password.parent.mkdir()
         password.write_text("correct horse\n")
+        password.chmod(0o600)
         subprocess.run(["openssl", "pkcs12", "-export", "-in", str(PKI / "signer.pem"),
                         "-certfile", str(PKI / "ca.pem"), "-inkey", str(PKI / "signer.key"),
                         "-passout", "file:%s" % password, "-out", str(password.parent / "p.p12")],
