@@ -12,6 +12,7 @@ from pathlib import Path
 from .common import INSTALLER, MAKER, PACKAGES, Failure, absolute, run, say, sha256, utc
 from .installer import (build_installer, check_image, first_difference, unsigned_copy,
                         version_number)
+from .machine import check_machine
 from .manifest import MANIFEST, Manifest
 from .signatures import signature
 
@@ -195,6 +196,7 @@ def make(args):
     for arch, app, _ in apps:
         say("checking --app%s %s and the signing key" % (arch, app))
         make_package(["-n"], app, ident)
+        check_machine(arch, PACKAGES[arch][0], app)
 
     signed_at = utc(time.time())
     scratch = Path(tempfile.mkdtemp(prefix="zvrelease-"))

@@ -7,10 +7,11 @@ Stale and failed states never pass: a stray file in the release folder, a
 failing or lying `osslsigncode remove-signature`, a stale package under
 `try`. Nor do a maker's mistakes, refused before anything is signed: a
 version not above the release before, a package address whose bytes its
-installer pins, a bad second application folder, a PIN file others can
-read. `check` compares what the local server publishes with the manifest;
-before the upload it refuses a newer installer, or anything else, where
-the installer goes. And make-package refuses a symbolic link and finds
+installer pins, a bad second application folder, a Setup.exe built for
+another machine than its package's, a PIN file others can read. `check`
+compares what the local server publishes with the manifest; before the
+upload it refuses a newer installer, or anything else, where the
+installer goes. And make-package refuses a symbolic link and finds
 Setup.exe under any case; the signing refuses a relative path at
 configure."""
 import hashlib
@@ -29,12 +30,14 @@ from zvtest.server import PackageServer, test_port
 PKI = cabinets.PKI
 RELEASE = env.REPO / "maker" / "release"
 DEMO_SETUP = env.BUILD / "tests" / "tools" / "demo_setup.exe"
+DEMO_SETUP64 = env.BUILD / "tests" / "tools" / "demo_setup64.exe"
 NAMES = ("setupZVViewer.cab", "setupZVViewer64.cab", "zvwebsetup.exe")
 ARM64 = "setupZVViewerARM64.cab"
 # The second release's files, in upload order.
 NAMES2 = NAMES[:2] + (ARM64,) + NAMES[2:]
+# Each prefix's own package: x86 in the 32-bit one, x64 in the 64-bit one.
 INSTALLED = {"win32": "Program Files/Zelvio Viewer/Zelvio Viewer.txt",
-             "win64": "Program Files (x86)/Zelvio Viewer/Zelvio Viewer.txt"}
+             "win64": "Program Files/Zelvio Viewer/Zelvio Viewer.txt"}
 
 # osslsigncode, logging each command; remove-signature fails as it does on
 # an existing file, or gives other bytes than the signed file's image.
@@ -72,12 +75,18 @@ class ReleaseRoadTest(unittest.TestCase):
                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
                               timeout=600)
 
-    def app(self, name, text):
-        """An application folder: the demo's Setup.exe, which copies app\\
-        into Program Files, and one file saying which release it is."""
+    def app(self, name, text, machine="x86"):
+        """An application folder: the demo's Setup.exe for `machine`, which
+        copies app\\ into Program Files, and one file saying which release
+        it is. The ARM64 one stands in, marked ARM64: Wine runs no ARM64
+        program, and the installer never takes that package under Wine."""
         folder = self.top / name
         (folder / "app").mkdir(parents=True)
-        shutil.copyfile(DEMO_SETUP, folder / "Setup.exe")
+        setup = bytearray((DEMO_SETUP64 if machine == "x64" else DEMO_SETUP).read_bytes())
+        if machine == "ARM64":
+            header = int.from_bytes(setup[0x3C:0x40], "little")
+            setup[header + 4:header + 6] = (0xAA64).to_bytes(2, "little")
+        (folder / "Setup.exe").write_bytes(setup)
         (folder / "app" / "Zelvio Viewer.txt").write_text(text)
         return folder
 
@@ -124,7 +133,7 @@ class ReleaseRoadTest(unittest.TestCase):
 
         # Run from a folder of its own, everything given relative to it.
         self.app("app1-32", "release 1, 32-bit")
-        self.app("app1-64", "release 1, 64-bit")
+        self.app("app1-64", "release 1, 64-bit", "x64")
         (self.top / "work").mkdir()
         made = self.release("make", "-o", "../out", "--version", "1.0.0",
                             "--app32", "../app1-32", "--app64", "../app1-64",
@@ -134,9 +143,10 @@ class ReleaseRoadTest(unittest.TestCase):
         first = self.assert_release(out, "1.0.0")
         release1 = contents(out)
 
-        app32, app64 = self.app("app2-32", "release 2, 32-bit"), self.app("app2-64", "release 2, 64-bit")
+        app32 = self.app("app2-32", "release 2, 32-bit")
+        app64 = self.app("app2-64", "release 2, 64-bit", "x64")
         second = ["make", "-o", out, "--version", "1.0.1", "--app32", app32, "--app64", app64,
-                  "--app-arm64", self.app("app2-arm64", "release 2, ARM64"),
+                  "--app-arm64", self.app("app2-arm64", "release 2, ARM64", "ARM64"),
                   *self.addresses("1.0.1", arm64=True)]
         pem = ["--cert", PKI / "signer-chain.pem", "--key", PKI / "signer.key"]
         token = cabinets.softhsm_token(self.top / "token")
@@ -173,6 +183,12 @@ class ReleaseRoadTest(unittest.TestCase):
               "--replace-unpublished"], "", "%s has no Setup.exe at its root" % no_setup),
             ("a PIN file others can read", on_token + ["--password-file", open_pin], "",
              "(mode 640): chmod 600 %s" % open_pin),
+            ("a 64-bit Setup.exe as the 32-bit package", ["--app32", app64], "",
+             "--app32: %s/Setup.exe is built for x64 (0x8664), and the 32-bit package needs "
+             "x86 (0x14C)" % app64),
+            ("an x64 Setup.exe as the ARM64 package", ["--app-arm64", app64], "",
+             "is built for x64 (0x8664), and the ARM64 package needs ARM64 (0xAA64) or "
+             "ARM64X (0xA64E)"),
         ]
         for label, options, remove_signature, message in failures:
             with self.subTest(label):
