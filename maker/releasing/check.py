@@ -6,6 +6,7 @@ import urllib.request
 from pathlib import Path
 
 from .common import INSTALLER, Failure, absolute, say, sha256
+from .floor import seconds
 from .installer import executable_version, version_number
 from .manifest import Manifest
 from .signatures import signature
@@ -39,7 +40,7 @@ def published_installer(data, manifest, ca_file):
     with tempfile.TemporaryDirectory(prefix="zvcheck-") as scratch:
         copy = Path(scratch) / INSTALLER
         copy.write_bytes(data)
-        valid, signer, signed, report = signature(copy, ca_file)
+        valid, signer, signed, _, report = signature(copy, ca_file)
     if signer == "-":
         return False, program + ", unsigned"
     if not valid:
@@ -62,6 +63,19 @@ def published_installer(data, manifest, ca_file):
         return False, "%s: this release's %s is not above it, and replacing it would be a " \
             "rollback. Make a release with a higher version" % (what, release)
     return True, "%s, older than this release's %s" % (what, release)
+
+
+def below_floor(signed, stamped, floor):
+    """Why the installer, whose floor is `floor`, would refuse a package
+    stating `signed` and stamped at `stamped`; empty when it would not."""
+    if signed == "-":
+        return ["no signing time stated: the installer refuses it (s:0x80096005)"]
+    if stamped is None:
+        return ["a countersignature whose time cannot be read: not an RFC 3161 time stamp"]
+    return ["%s at %s, before the installer's floor %s: the installer refuses it (s:0x80096005)"
+            % (what, moment, floor)
+            for what, moment in [("signed", signed)] + [("stamped", m) for m in stamped]
+            if seconds(moment) < seconds(floor)]
 
 
 def check(args):
@@ -105,7 +119,7 @@ def check(args):
         with tempfile.TemporaryDirectory(prefix="zvcheck-") as scratch:
             copy = Path(scratch) / name
             copy.write_bytes(data)
-            valid, found_signer, found_signed, report = signature(copy, ca_file)
+            valid, found_signer, found_signed, stamped, report = signature(copy, ca_file)
         differences = [
             "%s %s, the manifest %s" % (what, found, wanted)
             for what, found, wanted in (("size", len(data), size), ("SHA-256", sha256(data), digest),
@@ -115,12 +129,18 @@ def check(args):
         if not valid:
             last = [line for line in report.splitlines() if line.strip()][-3:]
             differences.append("the signature does not verify (%s)" % "; ".join(last))
+        floor = manifest.settings["ZV_SIGNED_NOT_BEFORE"]
+        package = name != manifest.files[-1][0]  # the installer is listed last
+        if floor and package:
+            differences += below_floor(found_signed, stamped, floor)
         if differences:
             say("FAILED  %s at %s: %s" % (name, address, "; ".join(differences)))
             problems += 1
         else:
-            say("ok      %s at %s: %d bytes, SHA-256 %s, signed by %s at %s"
-                % (name, address, size, digest, signer, signed))
+            say("ok      %s at %s: %d bytes, SHA-256 %s, signed by %s at %s%s%s"
+                % (name, address, size, digest, signer, signed,
+                   "".join(", stamped at %s" % moment for moment in stamped or []),
+                   ", not before the floor %s" % floor if floor and package else ""))
     if problems:
         say("%d of the release's %d files failed the check" % (problems, len(manifest.files)))
         return 1

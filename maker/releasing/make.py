@@ -10,6 +10,7 @@ import urllib.parse
 from pathlib import Path
 
 from .common import INSTALLER, MAKER, PACKAGES, Failure, absolute, run, say, sha256, utc
+from .floor import check_above, package_times, previous_times, release_floor
 from .installer import (build_installer, check_image, first_difference, unsigned_copy,
                         version_number)
 from .machine import check_machine
@@ -205,19 +206,28 @@ def make(args):
     os.umask(umask)
     os.chmod(staged, 0o777 & ~umask)  # mkdtemp's is private
     try:
-        packages = {}
+        packages, times = {}, []
         for arch, app, url in apps:
             cab = staged / names[arch]
             say("packing and signing %s as %s" % (app, cab.name))
             printed = make_package(["-o", cab, "-t", signed_at] +
                                    (["-T", args.tsa] if args.tsa else []), app, ident)
-            valid, pin, signed, report = signature(cab)
-            if (pin, signed) != (printed.get("signer"), printed.get("signed")):
+            found = signature(cab)
+            if (found.signer, found.signed) != (printed.get("signer"), printed.get("signed")):
                 raise Failure("%s's signature names signer %s at %s, make-package printed %s at "
-                              "%s" % (cab.name, pin, signed, printed.get("signer"),
+                              "%s" % (cab.name, found.signer, found.signed, printed.get("signer"),
                                       printed.get("signed")))
-            packages[arch] = (cab, pin, signed)
+            times += package_times(cab.name, found)
+            packages[arch] = (cab, found.signer, found.signed)
         publisher = {pin for _, pin, _ in packages.values()}.pop()
+        # The floor from what the packages say, read back from them: a time
+        # stamp may well be earlier than this machine's clock.
+        floor = release_floor(times)
+        if not args.no_floor:
+            say("the floor: %s, the earliest time the packages were signed or time-stamped at"
+                % floor)
+            if previous and not args.replace_unpublished:
+                check_above(floor, previous_times(previous, out), previous.settings["ZV_VERSION"])
 
         # Every value is given: a default is then never mistaken for one.
         asked = {
@@ -226,7 +236,7 @@ def make(args):
             "ZV_URL_ARM64": getattr(args, "url-arm64") or "",
             "ZV_SHA256_32": "", "ZV_SHA256_64": "", "ZV_SHA256_ARM64": "",
             "ZV_SIGNER_SHA256": ";".join(dict.fromkeys([publisher] + also)),
-            "ZV_SIGNED_NOT_BEFORE": "" if args.no_floor else signed_at,
+            "ZV_SIGNED_NOT_BEFORE": "" if args.no_floor else floor,
         }
         if not args.no_hash_pins:
             for arch, (cab, _, _) in packages.items():
@@ -256,7 +266,7 @@ def make(args):
         if again != image:
             raise Failure("a second build gives other bytes, from offset 0x%x"
                           % first_difference(again, image))
-        _, installer_pin, installer_signed, report = signature(signed_exe)
+        _, installer_pin, installer_signed, _, _ = signature(signed_exe)
         if installer_pin != publisher:
             raise Failure("the installer is signed by %s, the packages by %s"
                           % (installer_pin, publisher))

@@ -1,31 +1,35 @@
 """The maker's road as maker/release walks it, with the test PKI: a first
 release (PKCS#12, every path relative), a second with new packages and a
-new version and an ARM64 package into the same folder (a key on a token):
-it carries the new pins and version, and `try` installs it under Wine in
-both prefixes, saying that it cannot try the ARM64 package.
+new version and an ARM64 package into the same folder (a key on a token,
+time-stamped by a server an hour behind the maker's clock): it carries the
+new pins and version, its floor is the stamps' time, and `try` installs it
+under Wine in both prefixes, saying that it cannot try the ARM64 package.
 Stale and failed states never pass: a stray file in the release folder, a
 failing or lying `osslsigncode remove-signature`, a stale package under
-`try`. Nor do a maker's mistakes, refused before anything is signed: a
-version not above the release before, a package address whose bytes its
-installer pins, a bad second application folder, a Setup.exe built for
-another machine than its package's, a PIN file others can read. `check`
-compares what the local server publishes with the manifest; before the
-upload it refuses a newer installer, or anything else, where the
-installer goes. And make-package refuses a symbolic link and finds
-Setup.exe under any case; the signing refuses a relative path at
+`try`, a floor not above the release before's times. Nor do a maker's
+mistakes, refused before anything is signed: a version not above the
+release before, a package address whose bytes its installer pins, a bad
+second application folder, a Setup.exe built for another machine than its
+package's, a PIN file others can read. `check` compares what the local
+server publishes with the manifest, and each package's times with the
+floor; before the upload it refuses a newer installer, or anything else,
+where the installer goes. And make-package refuses a symbolic link and
+finds Setup.exe under any case; the signing refuses a relative path at
 configure."""
+import calendar
 import hashlib
 import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
 import pefile
 
 from zvtest import cabinets, env, maker
-from zvtest.server import PackageServer, test_port
+from zvtest.server import PackageServer, TimeStampServer, test_port
 
 PKI = cabinets.PKI
 RELEASE = env.REPO / "maker" / "release"
@@ -33,6 +37,7 @@ DEMO_SETUP = env.BUILD / "tests" / "tools" / "demo_setup.exe"
 DEMO_SETUP64 = env.BUILD / "tests" / "tools" / "demo_setup64.exe"
 NAMES = ("setupZVViewer.cab", "setupZVViewer64.cab", "zvwebsetup.exe")
 ARM64 = "setupZVViewerARM64.cab"
+TIME = "%Y-%m-%dT%H:%M:%SZ"
 # The second release's files, in upload order.
 NAMES2 = NAMES[:2] + (ARM64,) + NAMES[2:]
 # Each prefix's own package: x86 in the 32-bit one, x64 in the 64-bit one.
@@ -51,6 +56,10 @@ fi
 /usr/bin/osslsigncode "$@" || exit
 while [ $# -gt 1 ]; do [ "$1" = -out ] && printf x >>"$2"; shift; done
 """
+
+
+def seconds(moment):
+    return calendar.timegm(time.strptime(moment, TIME))
 
 
 def digest(path):
@@ -206,10 +215,46 @@ class ReleaseRoadTest(unittest.TestCase):
                 self.assertEqual([], list(self.top.glob(".out.*")), "half-made folders left")
             stray.unlink(missing_ok=True)
 
-        made = self.release(*second, "--cert", PKI / "signer-chain.pem", *on_token,
-                            extra_env=token.env)
+        with self.subTest("a floor not above the release before's times"):
+            # The first release's 64-bit package, stamped tomorrow (its
+            # maker's time-stamping server was a day ahead): Windows judges
+            # it as of then, and a floor of today would let it through.
+            tomorrow = time.strftime(TIME, time.gmtime(time.time() + 86400))
+            (out / NAMES[1]).write_bytes(cabinets.stamp(release1[NAMES[1]], tomorrow))
+            try:
+                before = contents(out)
+                failed = self.release(*second, *pem)
+                self.assertEqual(1, failed.returncode, failed.stdout + failed.stderr)
+                self.assertIn("is not above %s, a time release 1.0.0's packages were signed or "
+                              "stamped at" % tomorrow, failed.stderr)
+                self.assertNotIn("building and signing the installer", failed.stdout)
+                self.assertEqual(before, contents(out), "the release folder changed")
+                self.assertEqual([], list(self.top.glob(".out.*")), "half-made folders left")
+            finally:
+                (out / NAMES[1]).write_bytes(release1[NAMES[1]])
+
+        # The maker's clock an hour ahead of the time-stamping server's: the
+        # packages state that hour, their stamps the server's time, and on
+        # Windows the stamps' time is the one held against the floor.
+        ahead = self.top / "clock-ahead"
+        ahead.mkdir()
+        (ahead / "sitecustomize.py").write_text(
+            "import time\n_time = time.time\ntime.time = lambda: _time() + 3600\n")
+        started = time.time()
+        with TimeStampServer(PKI) as tsa:
+            made = self.release(*second, "--cert", PKI / "signer-chain.pem", *on_token,
+                                "--tsa", tsa.url, extra_env=dict(token.env, PYTHONPATH=ahead))
         self.assertEqual(0, made.returncode, made.stderr)
         image = self.assert_release(out, "1.0.1", NAMES2)
+        manifest = (out / "manifest.txt").read_text().splitlines()
+        floor = next(line.partition("=")[2] for line in manifest
+                     if line.startswith("set ZV_SIGNED_NOT_BEFORE="))
+        stated = [line.split()[5] for line in manifest if line.startswith("file ")][:-1]
+        self.assertLessEqual(int(started), seconds(floor))
+        self.assertLessEqual(seconds(floor), time.time())
+        for moment in stated:
+            self.assertGreaterEqual(seconds(moment), int(started) + 3600)
+        self.assertIn("the floor: %s" % floor, made.stdout)
         for name in NAMES[:2]:
             self.assertNotIn(bytes.fromhex(hashlib.sha256(release1[name]).hexdigest()), image)
         release2 = contents(out)
@@ -241,6 +286,8 @@ class ReleaseRoadTest(unittest.TestCase):
             ("a package differs", [out], dict(paths, **stale), 1,
              "FAILED  setupZVViewer.cab at http://127.0.0.1:%d/1.0.1/setupZVViewer.cab: "
              % test_port()),
+            ("an earlier package", [out], dict(paths, **stale), 1,
+             "before the installer's floor %s: the installer refuses it (s:0x80096005)" % floor),
         ]
         for label, options, served, code, message in checks:
             with self.subTest(label), PackageServer(served):
