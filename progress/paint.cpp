@@ -1,6 +1,7 @@
 #include "progress/paint.h"
 
 #include "shell/state.h"
+#include "shell/taskbar_button.h"
 #include "shell/text.h"
 
 void FillRectColor(HDC hdc, const RECT* rect, COLORREF colour) {
@@ -42,6 +43,7 @@ void PaintProgress(HWND hwnd, HDC hdc) {
   const DWORD progressMax = g_progressMax;
   CopyText(text, g_statusText, kStatusTextCapacity);
   UnlockStatus();
+  ShowTaskbarProgress(hwnd, errorShown, progress, progressMax);
 
   RECT rc;
   GetClientRect(hwnd, &rc);

@@ -1,5 +1,6 @@
 #include "progress/progress_text.h"
 
+#include "shell/accessible.h"
 #include "shell/state.h"
 #include "shell/text.h"
 
@@ -36,6 +37,7 @@ void FormatRoman(int value, WCHAR* out, int capacity) {
 void OnDownloadProgress(DWORD progress, DWORD progressMax) {
   LockStatus();
   const BYTE closed = g_windowClosed;
+  bool changed = false;
   if (!closed) {
     g_progressMax = progressMax;
     g_progress = progress;
@@ -47,6 +49,11 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
       }
     } else {
       const ULONGLONG percent = static_cast<ULONGLONG>(progress) * 100 / progressMax;
+      // Screen readers hear each whole percentage once, however many
+      // reports it takes; a report without a size keeps the last one, as
+      // the numerals do.
+      changed = g_percent != static_cast<DWORD>(percent);
+      g_percent = static_cast<DWORD>(percent);
       if (percent == 0) {
         g_statusText[0] = L'-';
         g_statusText[1] = 0;
@@ -61,4 +68,6 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
   UnlockStatus();
   if (!closed)
     InvalidateRect(g_mainWnd, NULL, FALSE);
+  if (changed)
+    AnnounceProgress(EVENT_OBJECT_VALUECHANGE);
 }

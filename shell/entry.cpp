@@ -3,6 +3,7 @@
 
 #include "download/download_to_file.h"
 #include "install/work_directory.h"
+#include "shell/accessible.h"
 #include "shell/main_window.h"
 #include "shell/state.h"
 #include "shell/system_library.h"
@@ -33,6 +34,7 @@ extern "C" int RunInstaller() {
   // The waiting ".", written here rather than by an initialiser (see
   // state.cpp); no other thread runs yet.
   g_statusText[0] = L'.';
+  g_percent = kNoPercent;
   EnforceRedirectionTrust();
   RestrictDllSearchToSystem();
   const HINSTANCE instance = GetModuleHandleA(NULL);

@@ -4,8 +4,10 @@
 #include "install/install_step.h"
 #include "install/work_directory.h"
 #include "progress/paint.h"
+#include "shell/accessible.h"
 #include "shell/state.h"
 #include "shell/status.h"
+#include "shell/taskbar_button.h"
 
 const char kMainClassName[] = "CZVsexwnd";
 const char kMainWindowTitle[] = "Install Zelvio Viewer";
@@ -56,6 +58,7 @@ namespace {
 
 void OnCreate(HWND hwnd) {
   g_mainWnd = hwnd;
+  PrepareTaskbarButton(hwnd);
   const DWORD error = CreateWorkDirectory();
   if (error) {
     ShowStatusError(STATUS_TAG_TEMP_DIR, error);
@@ -65,6 +68,7 @@ void OnCreate(HWND hwnd) {
 }
 
 void OnDestroy() {
+  ReleaseTaskbarButton();
   // The worker is not killed: a thread stopped inside the platform's
   // download code may hold locks the process needs to end. It is silenced
   // instead, and ends with the process.
@@ -78,6 +82,12 @@ void OnDestroy() {
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The button is new (the shell started again, say): it shows the
+  // progress once the window is painted.
+  if (message == g_taskbarButtonCreated) {
+    InvalidateRect(hwnd, NULL, FALSE);
+    return 0;
+  }
   switch (message) {
     case WM_CREATE:
       // Once: any program may send the message again, and a second work
@@ -97,6 +107,14 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       }
       return 0;
     }
+    case WM_GETOBJECT:
+      // The window's own accessible object stays the platform's.
+      if (static_cast<LONG>(lParam) == OBJID_CLIENT) {
+        const LRESULT object = AnswerAccessibleObject(hwnd, wParam);
+        if (object)
+          return object;
+      }
+      break;
     case WM_DPICHANGED: {
       // Moved to a monitor of another scale: the rectangle the system
       // suggests keeps the window's size in proportion, and the resize

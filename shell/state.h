@@ -22,6 +22,9 @@ struct SharedState {
   SRWLOCK statusLock;
   DWORD progress;
   DWORD progressMax;
+  // The whole percentage screen readers are given, kNoPercent while the
+  // size is unknown.
+  DWORD percent;
   BYTE errorShown;
   // Set when the window is destroyed: from then on nothing may change the
   // status or touch the window any more.
@@ -60,6 +63,7 @@ __attribute__((const, noinline)) SharedState* GetSharedState();
 #define g_errorShown (GetSharedState()->errorShown)
 #define g_progress (GetSharedState()->progress)
 #define g_progressMax (GetSharedState()->progressMax)
+#define g_percent (GetSharedState()->percent)
 #define g_windowClosed (GetSharedState()->windowClosed)
 #define g_statusLock (GetSharedState()->statusLock)
 #define g_setupDone (GetSharedState()->setupDone)

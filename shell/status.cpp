@@ -1,5 +1,6 @@
 #include "shell/status.h"
 
+#include "shell/accessible.h"
 #include "shell/state.h"
 #include "shell/text.h"
 
@@ -18,6 +19,9 @@ void ShowStatusMessage(const WCHAR* text) {
   const HWND window = g_mainWnd;
   ShowWindow(window, SW_SHOWNORMAL);
   InvalidateRect(window, NULL, FALSE);
+  // The name and the value now carry the failure.
+  AnnounceProgress(EVENT_OBJECT_NAMECHANGE);
+  AnnounceProgress(EVENT_SYSTEM_ALERT);
 }
 
 void ShowStatusError(const WCHAR* tag, DWORD code) {
