@@ -1,8 +1,9 @@
 """The download as a user meets it: the real installer under Wine against
 the local package server. Which package is fetched, that it arrives whole,
-how progress shows, how each kind of server failure ends, closing in the
-middle of a download, and that no DLL planted beside the installer is
-loaded in place of the system's download libraries."""
+how progress shows and what a screen reader hears of it, how each kind of
+server failure ends, closing in the middle of a download, and that no DLL
+planted beside the installer is loaded in place of the system's download
+libraries."""
 import contextlib
 import shutil
 import time
@@ -11,9 +12,9 @@ import unittest
 from zvtest import cabinets, env
 from zvtest.painted import differing_pixels
 from zvtest.server import PATH32, PATH64, PATH_ARM64, PackageServer
-from zvtest.session import (TOOLS, InstallerRun, clear_pending_deletions, colour_share,
-                            installer_entries, pending_deletions, win_path, windows_path, wine,
-                            work_dir)
+from zvtest.session import (TOOLS, AccessibleEvents, InstallerRun, clear_pending_deletions,
+                            colour_share, installer_entries, pending_deletions, win_path,
+                            windows_path, wine, work_dir)
 
 INSTALLERS = env.BUILD / "tests" / "installers"
 PACKAGES = env.BUILD / "e2e-runs" / "test_download-packages"
@@ -21,6 +22,10 @@ BLACK, YELLOW, RED, BLUE = (0, 0, 0), (255, 255, 0), (255, 0, 0), (0, 0, 255)
 # Native first for the download libraries: Wine would then load any
 # urlmon.dll or wininet.dll found on the ordinary search path.
 PREFER_NATIVE = {"WINEDLLOVERRIDES": env.NO_DOWNLOADS_NO_DEBUGGER + ";urlmon,wininet=n,b"}
+# What a screen reader is told (winuser.h, oleacc.h).
+EVENT_SYSTEM_ALERT, EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE = 0x0002, 0x800C, 0x800E
+OBJID_CLIENT, ROLE_SYSTEM_PROGRESSBAR = -4, 0x30
+TITLE = "Install Zelvio Viewer"
 
 
 def make_package(name, payload_size):
@@ -107,6 +112,59 @@ class DownloadTest(unittest.TestCase):
         self.assertEqual([], run.leftovers())
         print("\n  %d bytes fetched and installed in %.1f s"
               % (len(self.big), time.monotonic() - started - 2.0), end=" ")
+
+    def test_screen_readers_hear_each_whole_percentage_once(self):
+        # 200 pieces 50 ms apart: about two reports for every whole
+        # percentage, each heard well before the next arrives.
+        with AccessibleEvents() as listener, PackageServer({PATH32: self.small}) as server:
+            server.behave(PATH32, "trickle", chunk=len(self.small) // 200 + 1, delay=0.05)
+            run = self.run_installer().start()
+            self.assertEqual(0, run.wait_exit(90))
+        heard = [e for e in listener.heard if e["event"] == EVENT_OBJECT_VALUECHANGE]
+        self.assertGreater(len(heard), 50, listener.heard)
+        for event in heard:
+            self.assertEqual((OBJID_CLIENT, ROLE_SYSTEM_PROGRESSBAR, TITLE, TITLE),
+                             (event["object"], event["role"], event["name"], event["title"]))
+            self.assertRegex(event["value"], r"^[0-9]+%$")
+        # In the order they were read, the values rise to 100 % (those read
+        # in the same millisecond in any order).
+        values = sorted((e["read"], int(e["value"][:-1])) for e in heard)
+        values = [value for _, value in values]
+        self.assertEqual(sorted(values), values)
+        self.assertEqual(100, values[-1])
+        # An event whose value was read before the next was raised (a few
+        # milliseconds before, as the value changes just before) tells what
+        # it announced: the next one must announce something else.
+        raised = sorted(heard, key=lambda e: e["raised"])
+        told = [(a["value"], b["value"]) for a, b in zip(raised, raised[1:])
+                if a["read"] + 5 < b["raised"]]
+        self.assertGreater(len(told), 20)
+        self.assertEqual([], [pair for pair in told if pair[0] == pair[1]])
+
+    def test_screen_readers_hear_a_failure_and_its_code(self):
+        with AccessibleEvents() as listener, PackageServer({PATH32: self.small}) as server:
+            server.behave(PATH32, "cut", keep=len(self.small) // 2)
+            run = self.run_installer().start()
+            alert = listener.wait_for(lambda e: e["event"] == EVENT_SYSTEM_ALERT)
+            renamed = listener.wait_for(lambda e: e["event"] == EVENT_OBJECT_NAMECHANGE
+                                        and e["object"] == OBJID_CLIENT)
+            run.close()
+            self.assertEqual(1603, run.wait_exit())
+        for event in (alert, renamed):
+            self.assertEqual((OBJID_CLIENT, ROLE_SYSTEM_PROGRESSBAR, TITLE),
+                             (event["object"], event["role"], event["title"]))
+            self.assertEqual("Failed: d:0x800c0008", event["value"])  # INET_E_DOWNLOAD_FAILURE
+            self.assertEqual(TITLE + ". Failed: d:0x800c0008", event["name"])
+
+    def test_installs_without_the_taskbar_list(self):
+        # Wine's taskbar list (explorerframe) takes every call and shows
+        # nothing: what can be shown is that its absence changes nothing.
+        run = self.run_installer(extra_env={
+            "WINEDLLOVERRIDES": env.NO_DOWNLOADS_NO_DEBUGGER + ";explorerframe="})
+        with PackageServer({PATH32: self.small}):
+            run.start()
+            self.assertEqual(0, run.wait_exit())
+        self.assertEqual([], run.leftovers())
 
     def test_server_failures_end_in_the_error_display(self):
         # Wine's urlmon hands back an error status's body, or the first

@@ -8,8 +8,8 @@
 //
 // Prints "ready" once it listens, then one line per event, its fields
 // separated by tabs: the event, the object id, the role, the value, the
-// name and the title (UTF-8), when the event was raised and when the
-// answers were in (GetTickCount, the same clock in both processes); or the
+// name and the title (UTF-8), when the event was raised and when the value
+// was read (GetTickCount, the same clock in both processes); or the
 // event, the object id and "error" with the HRESULT when the object cannot
 // be had. Ends after SECONDS, or
 // once a window it heard from is gone.
@@ -54,14 +54,16 @@ void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG c
   VariantInit(&role);
   BSTR value = NULL;
   BSTR name = NULL;
-  accessible->get_accRole(self, &role);
+  // The value first, and when it was read.
   accessible->get_accValue(self, &value);
+  const DWORD read = GetTickCount();
+  accessible->get_accRole(self, &role);
   accessible->get_accName(self, &name);
   WCHAR title[256] = L"";
   GetWindowTextW(hwnd, title, 256);
   printf("0x%lx\t%ld\t%ld\t%s\t%s\t%s\t%lu\t%lu\n", event, object,
          role.vt == VT_I4 ? role.lVal : -1L, Utf8(value).c_str(), Utf8(name).c_str(),
-         Utf8(title).c_str(), time, GetTickCount());
+         Utf8(title).c_str(), time, read);
   fflush(stdout);
   SysFreeString(value);
   SysFreeString(name);
@@ -79,7 +81,9 @@ int main(int argc, char** argv) {
   }
   g_className = argv[1];
   const DWORD end = GetTickCount() + static_cast<DWORD>(atoi(argv[2])) * 1000;
-  CoInitialize(NULL);
+  // In the multithreaded apartment a call waits for its answer without
+  // handling the next event meanwhile: each is heard whole, in turn.
+  CoInitializeEx(NULL, COINIT_MULTITHREADED);
   const DWORD flags = WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS;
   HWINEVENTHOOK alerts =
       SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, NULL, OnEvent, 0, 0, flags);

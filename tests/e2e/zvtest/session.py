@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -239,6 +240,65 @@ class InstallerRun:
         left in the system's or in the Internet cache, by name."""
         return sorted([p.name for p in self.temp.iterdir()]
                       + [p.name for p in installer_entries(self.arch, self.packages) - self.before])
+
+
+class AccessibleEvents:
+    """What a screen reader hears from windows of the installer's class,
+    from another process (tests/tools/accessible_events): started before
+    the installer, it takes each value, name and alert event as it comes,
+    with the role, value and name the window's accessible object then
+    gives and the window's title. Use as a context manager; it ends once a
+    window it heard from is gone, or after `seconds`."""
+
+    FIELDS = ("event", "object", "role", "value", "name", "title", "raised", "read")
+
+    def __init__(self, seconds=90, arch="win32"):
+        self.args = [str(TOOLS / "accessible_events.exe"), CLASS_NAME, str(seconds)]
+        self.arch = arch
+        self.heard = []
+        self.changed = threading.Condition()
+
+    def __enter__(self):
+        self.proc = subprocess.Popen(["wine", *self.args], env=env.wine_environ(self.arch),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True)
+        if self.proc.stdout.readline().strip() != "ready":
+            self.proc.kill()
+            raise AssertionError("the listener never started")
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        return self
+
+    def _read(self):
+        for line in self.proc.stdout:
+            fields = line.rstrip("\n").split("\t")
+            event = dict(zip(self.FIELDS, fields))
+            for key in ("event", "object", "raised", "read"):
+                if key in event:
+                    event[key] = int(event[key], 0)
+            if "role" in event and event["role"] != "error":
+                event["role"] = int(event["role"])
+            with self.changed:
+                self.heard.append(event)
+                self.changed.notify_all()
+
+    def wait_for(self, predicate, timeout=30):
+        """The first event heard for which `predicate` holds."""
+        with self.changed:
+            found = self.changed.wait_for(
+                lambda: next((e for e in self.heard if predicate(e)), None), timeout)
+        if found is None:
+            raise AssertionError("never heard it; heard: %r" % (self.heard,))
+        return found
+
+    def __exit__(self, *exc):
+        try:
+            self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.reader.join(timeout=5)
+        self.proc.stdout.close()
 
 
 def work_dir(test_id):
