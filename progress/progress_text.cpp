@@ -37,7 +37,6 @@ void FormatRoman(int value, WCHAR* out, int capacity) {
 void OnDownloadProgress(DWORD progress, DWORD progressMax) {
   LockStatus();
   const BYTE closed = g_windowClosed;
-  bool changed = false;
   if (!closed) {
     g_progressMax = progressMax;
     g_progress = progress;
@@ -52,7 +51,6 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
       // Screen readers hear each whole percentage once, however many
       // reports it takes; a report without a size keeps the last one, as
       // the numerals do.
-      changed = g_percent != static_cast<DWORD>(percent);
       g_percent = static_cast<DWORD>(percent);
       if (percent == 0) {
         g_statusText[0] = L'-';
@@ -68,6 +66,10 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
   UnlockStatus();
   if (!closed)
     InvalidateRect(g_mainWnd, NULL, FALSE);
-  if (changed)
+  // Only this thread writes either.
+  const DWORD percent = g_percent;
+  if (!closed && percent != g_percentAnnounced) {
+    g_percentAnnounced = percent;
     AnnounceProgress(EVENT_OBJECT_VALUECHANGE);
+  }
 }

@@ -35,6 +35,7 @@ extern "C" int RunInstaller() {
   // state.cpp); no other thread runs yet.
   g_statusText[0] = L'.';
   g_percent = kNoPercent;
+  g_percentAnnounced = kNoPercent;
   EnforceRedirectionTrust();
   RestrictDllSearchToSystem();
   const HINSTANCE instance = GetModuleHandleA(NULL);

@@ -25,6 +25,7 @@ struct SharedState {
   // The whole percentage screen readers are given, kNoPercent while the
   // size is unknown.
   DWORD percent;
+  DWORD percentAnnounced;
   BYTE errorShown;
   // Set when the window is destroyed: from then on nothing may change the
   // status or touch the window any more.
@@ -64,6 +65,7 @@ __attribute__((const, noinline)) SharedState* GetSharedState();
 #define g_progress (GetSharedState()->progress)
 #define g_progressMax (GetSharedState()->progressMax)
 #define g_percent (GetSharedState()->percent)
+#define g_percentAnnounced (GetSharedState()->percentAnnounced)
 #define g_windowClosed (GetSharedState()->windowClosed)
 #define g_statusLock (GetSharedState()->statusLock)
 #define g_setupDone (GetSharedState()->setupDone)
