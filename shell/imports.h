@@ -2,8 +2,8 @@
 // routines called from several places are declared here without dllimport,
 // so that each call is a relative call to the import library's single jump
 // through the import table: a call through the table itself needs a base
-// relocation at every call site, and the relocations have to fit one
-// 512-byte block of the file.
+// relocation at every call site, and the relocations take whole 512-byte
+// blocks of the file (two since the accessible object).
 #pragma once
 #include <windows.h>
 #include <objbase.h>

@@ -12,9 +12,9 @@ from zvtest import env, maker
 from zvtest.session import tool, win_path
 
 EXE = env.BUILD / "zvwebsetup.exe"
-# 16 KiB and one 512-byte file block: a release's own addresses and pins
-# push the code one block past 16 KiB.
-SIZE_BUDGET = 16 * 1024 + 512
+# 18 KiB: the headers' block, the code's 33 (a release's own addresses and
+# pins make it the largest) and the relocations' two.
+SIZE_BUDGET = 18 * 1024
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "advapi32.dll"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 

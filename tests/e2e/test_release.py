@@ -28,9 +28,9 @@ RELEASE = dict(NAMES, ZV_URL32="https://download.zelvio.example/beta/setupZVView
                ZV_URL64="https://download.zelvio.example/beta/setupZVViewer64.cab",
                ZV_SHA256_32=PIN, ZV_SHA256_64=PIN.upper(), ZV_SIGNER_SHA256=PIN + ";" + PIN,
                ZV_SIGNED_NOT_BEFORE="2026-12-08T21:09:23Z")
-# 16 KiB and one 512-byte file block: a release's own addresses and pins
-# push the code one block past 16 KiB.
-SIZE_BUDGET = 16 * 1024 + 512
+# 18 KiB: the headers' block, the code's 33 (a release's own addresses and
+# pins make it the largest) and the relocations' two.
+SIZE_BUDGET = 18 * 1024
 
 
 class ReleaseBuildTest(unittest.TestCase):
