@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "download/package_source.h"
+#include "shell/accessible.h"
 #include "shell/state.h"
 
 // The unit-test build's package addresses: none, so nothing started by a
@@ -19,6 +20,8 @@ void ResetInstallerState() {
   g_errorShown = 0;
   g_progress = 0;
   g_progressMax = 0;
+  g_percent = kNoPercent;
+  g_percentAnnounced = kNoPercent;
   g_windowClosed = 0;
   UnlockStatus();
   g_setupDone = 0;
