@@ -48,9 +48,8 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
       }
     } else {
       const ULONGLONG percent = static_cast<ULONGLONG>(progress) * 100 / progressMax;
-      // Screen readers hear each whole percentage once, however many
-      // reports it takes; a report without a size keeps the last one, as
-      // the numerals do.
+      // What screen readers are given; a report without a size keeps the
+      // last one, as the numerals do.
       g_percent = static_cast<DWORD>(percent);
       if (percent == 0) {
         g_statusText[0] = L'-';
@@ -66,7 +65,8 @@ void OnDownloadProgress(DWORD progress, DWORD progressMax) {
   UnlockStatus();
   if (!closed)
     InvalidateRect(g_mainWnd, NULL, FALSE);
-  // Only this thread writes either.
+  // Each whole percentage announced once, however many reports it takes.
+  // Only this thread writes either value.
   const DWORD percent = g_percent;
   if (!closed && percent != g_percentAnnounced) {
     g_percentAnnounced = percent;

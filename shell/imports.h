@@ -2,8 +2,8 @@
 // routines called from several places are declared here without dllimport,
 // so that each call is a relative call to the import library's single jump
 // through the import table: a call through the table itself needs a base
-// relocation at every call site, and the relocations take whole 512-byte
-// blocks of the file (two since the accessible object).
+// relocation at every call site, 2 bytes of the file each, and the
+// relocations take whole 512-byte blocks of it.
 #pragma once
 #include <windows.h>
 #include <objbase.h>

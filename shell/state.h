@@ -23,7 +23,8 @@ struct SharedState {
   DWORD progress;
   DWORD progressMax;
   // The whole percentage screen readers are given, kNoPercent while the
-  // size is unknown.
+  // size is unknown, and the last one they were told of; both written by
+  // the download worker alone.
   DWORD percent;
   DWORD percentAnnounced;
   BYTE errorShown;
