@@ -5,7 +5,8 @@
 #include <windows.h>
 
 // The message the shell sends once it has made (or made again) the
-// window's button.
+// window's button; 0 (WM_NULL) until registered, which then only asks for
+// a repaint.
 extern UINT g_taskbarButtonCreated;
 
 // Takes the shell's taskbar object, registers that message and lets it
