@@ -171,15 +171,24 @@ TEST_F(FsHelpers, MakeUniqueTempNameIsTheDirectoryPrefixAndTickCount) {
 
 TEST_F(FsHelpers, MakeUniqueTempNameWaitsForAFreeTick) {
   const std::string directory = root_ + "\\";
-  // Every name from now to 300 ms ahead is taken.
-  const DWORD start = GetTickCount();
-  const DWORD last = start + 300;
-  for (DWORD tick = start; tick <= last; ++tick) {
-    char name[32];
-    sprintf(name, "ZVinsD%d", static_cast<int>(tick));
-    WriteFile(directory + name);
+  // Every name of 100 ticks a little ahead is taken, and the search starts
+  // at the first of them: it must wait them out. "A little" grows until
+  // the names are all there in time, as making a file may take longer
+  // than a tick on a slow machine (an emulated one).
+  DWORD first = 0, last = 0, called = 0;
+  for (DWORD lead = 200; lead <= 6400; lead *= 2) {
+    first = GetTickCount() + lead;
+    last = first + 100;
+    for (DWORD tick = first; tick <= last; ++tick) {
+      char name[32];
+      sprintf(name, "ZVinsD%d", static_cast<int>(tick));
+      WriteFile(directory + name);
+    }
+    if (static_cast<LONG>(GetTickCount() - first) < 0)
+      break;
   }
-  const DWORD called = GetTickCount();
+  while (static_cast<LONG>((called = GetTickCount()) - first) < 0)
+    Sleep(0);
   ASSERT_LE(called, last) << "took too long to set up";
   char out[kPathCapacity];
   ASSERT_TRUE(MakeUniqueTempName(directory.c_str(), "ZVinsD", out));
