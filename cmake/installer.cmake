@@ -120,9 +120,11 @@ endfunction()
 #   zv_add_installer(name URL32 url URL64 url [URL_ARM64 url]
 #                    [SHA256_32 hex] [SHA256_64 hex] [SHA256_ARM64 hex]
 #                    [SIGNERS pin...] [REQUIRE_SIGNATURE ON|OFF]
-#                    [SIGNED_NOT_BEFORE YYYY-MM-DDTHH:MM:SSZ] [STALL_SECONDS n])
+#                    [SIGNED_NOT_BEFORE YYYY-MM-DDTHH:MM:SSZ] [STALL_SECONDS n]
+#                    [CHECK_CHUNK_MS n])
 # STALL_SECONDS (60 unless given): how long a download may go without a
-# byte before it is given up.
+# byte before it is given up. CHECK_CHUNK_MS (0 unless given; test builds
+# only): a pause before each 64 KiB the package's check reads.
 # The entry is RunInstaller; nothing of the C or C++ run-time is linked,
 # nor libgcc: shell/nocrt.cpp has the few helpers the compiler calls, and
 # any other one fails the link instead of growing the image unnoticed.
@@ -133,7 +135,7 @@ endif()
 
 function(zv_add_installer name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-                        "URL32;URL64;URL_ARM64;SHA256_32;SHA256_64;SHA256_ARM64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER;STALL_SECONDS"
+                        "URL32;URL64;URL_ARM64;SHA256_32;SHA256_64;SHA256_ARM64;REQUIRE_SIGNATURE;SIGNED_NOT_BEFORE;ANY_PUBLISHER;STALL_SECONDS;CHECK_CHUNK_MS"
                         "SIGNERS")
   if(NOT DEFINED ARG_REQUIRE_SIGNATURE)
     set(ARG_REQUIRE_SIGNATURE ON)
@@ -144,6 +146,13 @@ function(zv_add_installer name)
     message(FATAL_ERROR "${name}: STALL_SECONDS \"${ARG_STALL_SECONDS}\" is not 1 to 999")
   endif()
   math(EXPR stall_ms "${ARG_STALL_SECONDS} * 1000")
+  if(NOT DEFINED ARG_CHECK_CHUNK_MS)
+    set(check_chunk_ms 0)
+  elseif(ARG_CHECK_CHUNK_MS MATCHES "^[0-9]?[0-9]?[0-9]$")
+    set(check_chunk_ms ${ARG_CHECK_CHUNK_MS})
+  else()
+    message(FATAL_ERROR "${name}: CHECK_CHUNK_MS \"${ARG_CHECK_CHUNK_MS}\" is not 0 to 999")
+  endif()
   foreach(one SHA256_32 SHA256_64 SHA256_ARM64)
     if(ARG_${one} MATCHES ";")
       message(FATAL_ERROR "${name}: ${one} takes one SHA-256, not a list")

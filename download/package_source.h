@@ -16,3 +16,6 @@ extern const bool kRequireSignature;
 extern const unsigned long long kSignedNotBefore;
 // Milliseconds without a byte after which a download is given up.
 extern const unsigned long kStallTimeout;
+// Milliseconds of pause before each chunk of the package's check: 0 but
+// in test builds, whose check must last long enough to be closed in.
+extern const unsigned long kCheckChunkDelay;

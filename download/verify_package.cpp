@@ -4,6 +4,7 @@
 #include <mssip.h>
 #include <softpub.h>
 
+#include "download/package_source.h"
 #include "shell/state.h"
 #include "shell/system_library.h"
 
@@ -190,6 +191,14 @@ HRESULT ReadPackage(HCRYPTPROV provider, HANDLE file, const char* pins, SignedCo
     // What could not be hashed of the covered bytes only makes a digest
     // that no signature states.
     do {
+      // A close gives the run up: the package is let go of within a
+      // chunk, not after the whole of a large one.
+      if (*static_cast<volatile BYTE*>(&g_windowClosed)) {
+        result = E_ABORT;
+        break;
+      }
+      if (kCheckChunkDelay)
+        Sleep(kCheckChunkDelay);
       if (!ReadFile(file, buffer, kHashChunk, &read, NULL) ||
           (whole && !CryptHashData(whole, buffer, read, 0))) {
         result = LastErrorAsHresult();

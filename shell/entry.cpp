@@ -10,8 +10,10 @@
 
 namespace {
 
-// Long enough for the check of a large package on a slow machine, short
-// enough that a close still feels immediate.
+// The check lets go of the package within a chunk once the window is
+// closed; this bounds only a worker stuck in a platform call that cannot
+// be stopped (the platform's last copy, WinVerifyTrust), short enough
+// that a close still feels immediate.
 const DWORD kCheckEndingWait = 2000;
 
 // The elevated process follows no junction or other redirection that a
@@ -55,10 +57,12 @@ extern "C" int RunInstaller() {
   }
   const UINT exitCode = g_setupDone ? g_setupExitCode : static_cast<UINT>(msg.wParam);
   // Once the package's bytes are all in, the worker holds it: the
-  // platform's last copy and its cache entry, then the check. A moment
-  // for it to finish and let go, after which the worker ends by itself
-  // (the window it would report to is gone); what is still held then goes
-  // at the next restart. A download still under way is not waited for.
+  // platform's last copy and its cache entry, then the check, which stops
+  // at its next chunk now that the window is closed. The worker is waited
+  // for to let go, so that everything is removed outright; one stuck in
+  // the platform for longer ends by itself (the window it would report to
+  // is gone), and what it still holds goes at the next restart. A
+  // download still under way is not waited for.
   LockStatus();
   const bool arrived = g_checkingPackage || (g_progressMax && g_progress >= g_progressMax);
   UnlockStatus();

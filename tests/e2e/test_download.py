@@ -261,6 +261,31 @@ class DownloadTest(unittest.TestCase):
         left = self.assert_left_only_for_the_restart(run)
         print("\n  %d left for the next restart" % len(left), end=" ")
 
+    def test_closing_during_a_long_check_leaves_nothing_at_all(self):
+        # A build whose check pauses before each 64 KiB: the big package's
+        # takes over 6 s, far beyond the ending's wait for the worker. The
+        # check stops at its next chunk and lets go of the package, so
+        # everything goes at once: nothing waits for the next restart.
+        self.addCleanup(clear_pending_deletions, "win32")
+        run = self.run_installer("zv_t_slow_check.exe")
+        with PackageServer({PATH32: self.big}):
+            run.start()
+            deadline = time.monotonic() + 60
+            while not [p for w in run.work_dirs() for p in w.glob("ZVinsF*")
+                       if p.stat().st_size == len(self.big)]:
+                self.assertLess(time.monotonic(), deadline, "the download never completed")
+                self.assertFalse(run.exited())
+                time.sleep(0.01)
+            time.sleep(1.0)  # well into the check
+            closed = time.monotonic()
+            run.close()
+            self.assertEqual(1602, run.wait_exit())
+            elapsed = time.monotonic() - closed
+        self.assertEqual([], run.leftovers())
+        self.assertEqual([], sorted(p for p in pending_deletions(run.arch) if "zvins" in p))
+        self.assertLess(elapsed, 2.0)
+        print("\n  ended %.2f s after WM_CLOSE" % elapsed, end=" ")
+
     def test_closing_a_stalled_download_ends_at_once(self):
         with PackageServer({PATH32: self.small}) as server:
             server.behave(PATH32, "stall", keep=len(self.small) // 3)

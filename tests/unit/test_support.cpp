@@ -13,6 +13,7 @@ const char kSignerPins[] = "";
 const bool kRequireSignature = true;
 const unsigned long long kSignedNotBefore = 0;
 const unsigned long kStallTimeout = 60000;
+const unsigned long kCheckChunkDelay = 0;
 
 void ResetInstallerState() {
   LockStatus();
