@@ -61,11 +61,16 @@ HRESULT STDMETHODCALLTYPE OnProgress(BindStatusCallback* self, ULONG progress,
                                      ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
   if (IsCancelled(self))
     return E_ABORT;
-  // A stall is counted from the last byte that arrived.
-  if (progress > self->received) {
-    self->received = progress;
-    g_lastByteTick = GetTickCount();
-  }
+  // What the stall watch counts silence by: the most bytes reported, and
+  // once the announced length or the end of the data has arrived, all of
+  // them; whatever comes after (the platform's last copy, a virus scan)
+  // is no silence.
+  DWORD received = g_received;
+  if (progress > received)
+    received = progress;
+  if ((progressMax && progress >= progressMax) || statusCode == BINDSTATUS_ENDDOWNLOADDATA)
+    received = kAllReceived;
+  g_received = received;
   if (statusCode == BINDSTATUS_REDIRECTING)
     Keep(self->finalUrl, statusText, kUrlCapacity);
   else if (statusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE)
@@ -101,7 +106,6 @@ void InitBindStatusCallback(BindStatusCallback* callback, ProgressSink sink,
   callback->cancelFlag = cancelFlag;
   callback->finalUrl = finalUrl;
   callback->cacheFile = cacheFile;
-  callback->received = 0;
   Keep(finalUrl, L"", 1);
   Keep(cacheFile, L"", 1);
   CoInitialize(NULL);

@@ -40,8 +40,6 @@ struct BindStatusCallback {
   // while not reported, or when too long to keep.
   WCHAR* finalUrl;
   WCHAR* cacheFile;
-  // The most bytes reported so far.
-  ULONG received;
 };
 
 // Fills `callback` (count 1) and enters COM on the calling thread.

@@ -78,7 +78,7 @@ void DeleteCacheEntries(HMODULE wininet) {
 }  // namespace
 
 volatile LONG g_downloadEnd;
-volatile DWORD g_lastByteTick;
+volatile DWORD g_received;
 
 bool AbandonDownload(bool stop) {
   g_cancelDownload |= stop;

@@ -14,8 +14,10 @@ HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink);
 const LONG kDownloadReturned = 1;
 const LONG kDownloadAbandoned = 2;
 extern volatile LONG g_downloadEnd;
-// The tick count of the last byte received, or of the start.
-extern volatile DWORD g_lastByteTick;
+// The most bytes the download has reported, or kAllReceived once the
+// announced length or the end of the data has arrived.
+const DWORD kAllReceived = 0xFFFFFFFF;
+extern volatile DWORD g_received;
 
 // Gives the download up, unless it has returned: whatever it ends with
 // later changes nothing. With `stop` (a stall) its callback also aborts it

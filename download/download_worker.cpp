@@ -18,11 +18,6 @@ bool IsPresent(const char* url) {
   return TextLength(url) >= kMinimumUrlLength;
 }
 
-template <typename Routine>
-Routine LookUp(LookUpRoutineFn lookUp, const char* name) {
-  return reinterpret_cast<Routine>(reinterpret_cast<void*>(lookUp(name)));
-}
-
 // The downloaded package at `path`, open so that nobody can change it, when
 // it may be run; otherwise NULL: the file is deleted (nobody can use
 // untrusted content) and the reason shown.
@@ -60,21 +55,6 @@ HANDLE OpenTrustedPackage(const char* path, const char* sha256Pin) {
   return NULL;
 }
 
-// How often the clock of a stall is read.
-const DWORD kStallCheckInterval = 1000;
-
-// Beside the download: gives it up once no byte has arrived for
-// kStallTimeout, as neither a server nor the path to it may hold the
-// installer for ever; a slow link that still delivers is never cut.
-DWORD WINAPI WatchForStall(LPVOID) {
-  while (!g_downloadEnd) {
-    Sleep(kStallCheckInterval);
-    if (GetTickCount() - g_lastByteTick >= kStallTimeout && AbandonDownload(true))
-      ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(INET_E_CONNECTION_TIMEOUT));
-  }
-  return 0;
-}
-
 }  // namespace
 
 const char* ChoosePackageUrl(const char* url32, const char* url64, const char* urlArm64,
@@ -86,18 +66,20 @@ const char* ChoosePackageUrl(const char* url32, const char* url64, const char* u
   // alike; IsWow64Process2 (from Windows 10 on, and so on every ARM64
   // Windows) tells them apart by naming the machine.
   BOOL x64 = FALSE;
-  const IsWow64ProcessFn isWow64Process = LookUp<IsWow64ProcessFn>(lookUp, "IsWow64Process");
+  const IsWow64ProcessFn isWow64Process =
+      LookUpRoutine<IsWow64ProcessFn>(lookUp, "IsWow64Process");
   if (isWow64Process)
     isWow64Process(GetCurrentProcess(), &x64);
   USHORT process, machine;
-  const IsWow64Process2Fn isWow64Process2 = LookUp<IsWow64Process2Fn>(lookUp, "IsWow64Process2");
+  const IsWow64Process2Fn isWow64Process2 =
+      LookUpRoutine<IsWow64Process2Fn>(lookUp, "IsWow64Process2");
   if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &machine) &&
       machine == IMAGE_FILE_MACHINE_ARM64) {
     if (IsPresent(urlArm64))
       return urlArm64;
     // Windows 11 runs x64 programs there, Windows 10 only x86 ones.
     const GetMachineTypeAttributesFn getAttributes =
-        LookUp<GetMachineTypeAttributesFn>(lookUp, "GetMachineTypeAttributes");
+        LookUpRoutine<GetMachineTypeAttributesFn>(lookUp, "GetMachineTypeAttributes");
     MACHINE_ATTRIBUTES attributes;
     if (!getAttributes || getAttributes(IMAGE_FILE_MACHINE_AMD64, &attributes) != S_OK ||
         !(attributes & UserEnabled))
@@ -105,6 +87,22 @@ const char* ChoosePackageUrl(const char* url32, const char* url64, const char* u
   }
   const char* url = x64 && IsPresent(url64) ? url64 : url32;
   return IsPresent(url) ? url : NULL;
+}
+
+DWORD WINAPI WatchForStall(LPVOID wait) {
+  DWORD seen = 0;
+  DWORD silence = 0;
+  while (!g_downloadEnd) {
+    reinterpret_cast<WaitFn>(wait)(kStallCheckInterval);
+    const DWORD received = g_received;
+    if (received == kAllReceived)
+      break;
+    silence = received == seen ? silence + kStallCheckInterval : 0;
+    seen = received;
+    if (silence >= kStallTimeout && AbandonDownload(true))
+      ShowStatusError(STATUS_TAG_DOWNLOAD, static_cast<DWORD>(INET_E_CONNECTION_TIMEOUT));
+  }
+  return 0;
 }
 
 DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
@@ -122,8 +120,7 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   // Beside the download, never waited for: its verdict is nobody's.
   if (kRequireSignature)
     CloseHandle(CreateThread(NULL, 0, WarmUpTrust, NULL, 0, NULL));
-  g_lastByteTick = GetTickCount();
-  CloseHandle(CreateThread(NULL, 0, WatchForStall, NULL, 0, NULL));
+  CloseHandle(CreateThread(NULL, 0, WatchForStall, reinterpret_cast<LPVOID>(Sleep), 0, NULL));
   const HRESULT result = DownloadToFile(url, path, OnDownloadProgress);
   // Given up (a stall, a close): however it ended, nothing of it counts.
   if (g_downloadEnd != kDownloadReturned) {

@@ -15,6 +15,13 @@ Routine LookUpRoutine(HMODULE module, const char* name) {
 
 // A kernel32 routine, NULL where the system lacks it; as LookUpRoutine.
 FARPROC LookUpKernelRoutine(const char* name);
+// Looks up a kernel32 routine by name, NULL where the system lacks it:
+// LookUpKernelRoutine, or a test's stand-in for the system.
+typedef FARPROC (*LookUpRoutineFn)(const char* name);
+template <typename Routine>
+Routine LookUpRoutine(LookUpRoutineFn lookUp, const char* name) {
+  return reinterpret_cast<Routine>(reinterpret_cast<void*>(lookUp(name)));
+}
 template <typename Routine>
 Routine LookUpKernelRoutine(const char* name) {
   return reinterpret_cast<Routine>(reinterpret_cast<void*>(LookUpKernelRoutine(name)));

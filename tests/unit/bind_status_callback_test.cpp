@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
 #include "download/bind_status_callback.h"
+#include "download/download_to_file.h"
 
 namespace {
 
@@ -92,6 +94,36 @@ TEST_F(BindStatusCallbackTest, CancelFlagAbortsWithoutReachingTheSink) {
   cancel_ = 0;
   EXPECT_EQ(S_OK, callback_->OnProgress(3, 4, BINDSTATUS_DOWNLOADINGDATA, NULL));
   EXPECT_EQ(1u, g_reports.size());
+}
+
+TEST_F(BindStatusCallbackTest, TellsTheStallWatchWhatArrivedAndWhenAllHas) {
+  // The most bytes so far, whatever smaller counts other reports carry;
+  // all once the announced length is in, or at the end of the data when
+  // none was announced; nothing changes that afterwards.
+  struct Report {
+    ULONG progress, progressMax, status;
+    DWORD received;
+  };
+  const Report withLength[] = {{0, 0, BINDSTATUS_CONNECTING, 0},
+                               {100, 300, BINDSTATUS_BEGINDOWNLOADDATA, 100},
+                               {0, 0, BINDSTATUS_MIMETYPEAVAILABLE, 100},
+                               {299, 300, BINDSTATUS_DOWNLOADINGDATA, 299},
+                               {300, 300, BINDSTATUS_DOWNLOADINGDATA, kAllReceived},
+                               {0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, kAllReceived}};
+  const Report withoutLength[] = {{100, 0, BINDSTATUS_DOWNLOADINGDATA, 100},
+                                  {200, 0, BINDSTATUS_DOWNLOADINGDATA, 200},
+                                  {200, 0, BINDSTATUS_ENDDOWNLOADDATA, kAllReceived},
+                                  {300, 0, BINDSTATUS_DOWNLOADINGDATA, kAllReceived}};
+  for (const auto& reports : {std::vector<Report>(std::begin(withLength), std::end(withLength)),
+                              std::vector<Report>(std::begin(withoutLength),
+                                                  std::end(withoutLength))}) {
+    g_received = 0;
+    for (const Report& report : reports) {
+      callback_->OnProgress(report.progress, report.progressMax, report.status, NULL);
+      EXPECT_EQ(report.received, g_received) << report.progress << "/" << report.progressMax;
+    }
+  }
+  g_received = 0;
 }
 
 TEST_F(BindStatusCallbackTest, NoPriorityAndThePlatformsBindInfo) {

@@ -1,10 +1,16 @@
 // The choice of package, each system's answers given in place of its
-// routines, for builds with and without each package.
+// routines, for builds with and without each package; and the stall watch,
+// time passing only in the waits given in place of Sleep.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "download/download_to_file.h"
 #include "download/download_worker.h"
+#include "download/package_source.h"
+#include "shell/state.h"
+#include "test_support.h"
 
 namespace {
 
@@ -111,6 +117,71 @@ TEST(ChoosePackageUrl, TakesThePackageTheMachineRunsBestAmongThoseTheBuildHas) {
       taken += Taken(build, ChoosePackageUrl(build.url32, build.url64, build.urlArm64, LookUpFake));
     EXPECT_EQ(platform.taken, taken) << platform.name;
   }
+}
+
+// One download as the watch sees it: what has arrived after each second,
+// and when the download returns.
+struct Download {
+  // The bytes received once each of the first waits is over; after the
+  // last entry nothing more arrives. kAllReceived: all is in.
+  std::vector<DWORD> received;
+  // The waits after which the platform's download returns.
+  int returnsAfter;
+};
+
+const Download* g_download;
+int g_waits;
+
+void WINAPI WaitASecond(DWORD milliseconds) {
+  EXPECT_EQ(kStallCheckInterval, milliseconds);
+  const std::vector<DWORD>& received = g_download->received;
+  if (static_cast<size_t>(g_waits) < received.size())
+    g_received = received[g_waits];
+  if (++g_waits >= g_download->returnsAfter)
+    InterlockedCompareExchange(&g_downloadEnd, kDownloadReturned, 0);
+}
+
+// How many waits the watch made and whether it gave the download up.
+std::string Watch(const Download& download) {
+  ResetInstallerState();
+  g_download = &download;
+  g_waits = 0;
+  g_received = 0;
+  g_downloadEnd = 0;
+  WatchForStall(reinterpret_cast<LPVOID>(WaitASecond));
+  WCHAR text[32];
+  BYTE errorShown = 0;
+  ReadStatus(text, 32, &errorShown);
+  const bool abandoned = g_downloadEnd == kDownloadAbandoned;
+  EXPECT_EQ(abandoned, errorShown != 0);
+  if (abandoned)
+    EXPECT_STREQ(L"d:0x800c000b", text);  // INET_E_CONNECTION_TIMEOUT
+  return std::to_string(g_waits) + (abandoned ? " given up" : "");
+}
+
+const int kStallWaits = static_cast<int>(kStallTimeout / kStallCheckInterval);
+const int kNever = 1 << 30;
+
+TEST(WatchForStall, CountsSilenceFromTheLastNewByteOnly) {
+  // A server that never answers, one that sends a little and stops, one
+  // that repeats the same count (reports without new bytes), and a slow
+  // one that delivers just often enough.
+  EXPECT_EQ(std::to_string(kStallWaits) + " given up", Watch({{}, kNever}));
+  EXPECT_EQ(std::to_string(3 + kStallWaits) + " given up", Watch({{0, 10, 20}, kNever}));
+  EXPECT_EQ(std::to_string(1 + kStallWaits) + " given up",
+            Watch({std::vector<DWORD>(kStallWaits, 5), kNever}));
+  std::vector<DWORD> slow;
+  for (DWORD second = 1; second <= 600; ++second)
+    slow.push_back(second % kStallWaits ? slow.empty() ? 0 : slow.back() : second);
+  EXPECT_EQ("601", Watch({slow, 601}));
+}
+
+TEST(WatchForStall, AnArrivedDownloadIsNeverGivenUp) {
+  // All in after 5 s, then 70 s of the platform's last copy and a scan;
+  // and the same without a length announced (the end of the data).
+  EXPECT_EQ("5", Watch({{100, 200, 300, 400, kAllReceived}, 75}));
+  // Returned first, arrived or not: the watch ends.
+  EXPECT_EQ("2", Watch({{100}, 2}));
 }
 
 }  // namespace
