@@ -6,6 +6,7 @@
 #include "shell/sent_messages.h"
 #include "shell/state.h"
 #include "shell/status.h"
+#include "shell/system_library.h"
 #include "shell/text.h"
 
 namespace {
@@ -20,41 +21,81 @@ void WaitAnsweringSentMessages(HANDLE process) {
     AnswerSentMessages();
 }
 
-// true while `process` runs a program from inside `directory`.
-bool RunsFrom(HANDLE process, const char* directory) {
+typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE, DWORD, LPSTR, PDWORD);
+typedef BOOL(WINAPI* QueryInformationJobObjectFn)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD,
+                                                  LPDWORD);
+
+// `path`'s final path into `out` (kPathCapacity bytes, may be `path`'s
+// own buffer): the same file or directory gives the same name however it
+// is reached, through short names, another case, a \\?\ prefix, a SUBST
+// drive or a junction.
+bool GetFinalPath(const char* path, char* out) {
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  const DWORD length = GetFinalPathNameByHandleA(file, out, kPathCapacity, 0);
+  CloseHandle(file);
+  return length && length < static_cast<DWORD>(kPathCapacity);
+}
+
+// true while `process` runs a program from inside the directory whose
+// final path is `directory`.
+bool RunsFrom(HANDLE process, const char* directory, QueryFullProcessImageNameAFn imageName) {
   char image[kPathCapacity];
   DWORD size = kPathCapacity;
   const int length = TextLength(directory);
-  if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT ||
-      !QueryFullProcessImageNameA(process, 0, image, &size) || size <= static_cast<DWORD>(length) ||
-      image[length] != '\\')
+  if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT || !imageName(process, 0, image, &size) ||
+      !GetFinalPath(image, image) || image[length] != '\\')
     return false;
   image[length] = 0;
   return !lstrcmpiA(image, directory);
 }
 
+// The IDs of all `job`'s processes, however many: the list is sized from
+// the count the job gives, and asked for again while more join. To be
+// freed with LocalFree; NULL when it cannot be read.
+JOBOBJECT_BASIC_PROCESS_ID_LIST* ListJobProcesses(HANDLE job, QueryInformationJobObjectFn query) {
+  DWORD count = 1;
+  for (;;) {
+    const DWORD size = sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + (count - 1) * sizeof(ULONG_PTR);
+    JOBOBJECT_BASIC_PROCESS_ID_LIST* list =
+        static_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(LocalAlloc(LMEM_FIXED, size));
+    if (!list || query(job, JobObjectBasicProcessIdList, list, size, NULL))
+      return list;
+    const DWORD error = GetLastError();
+    count = list->NumberOfAssignedProcesses;
+    LocalFree(list);
+    if (error != ERROR_MORE_DATA)
+      return NULL;
+  }
+}
+
 // Waits until no process of `job` runs a program from inside `directory`:
 // Setup's second stages, started directly or through others. What runs
 // from elsewhere (the installed application, say) is left to run.
-void WaitForPackagePrograms(HANDLE job, const char* directory) {
-  struct {
-    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-    ULONG_PTR more[63];
-  } ids;
+void WaitForPackagePrograms(HANDLE job, const char* directory, LookUpRoutineFn lookUp) {
+  const QueryInformationJobObjectFn query =
+      LookUpRoutine<QueryInformationJobObjectFn>(lookUp, "QueryInformationJobObject");
+  const QueryFullProcessImageNameAFn imageName =
+      LookUpRoutine<QueryFullProcessImageNameAFn>(lookUp, "QueryFullProcessImageNameA");
+  char inside[kPathCapacity];
+  if (!query || !imageName || !GetFinalPath(directory, inside))
+    return;
   for (;;) {
-    // A list cut short names the first 64 of them.
-    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof(ids), NULL) &&
-        GetLastError() != ERROR_MORE_DATA)
+    JOBOBJECT_BASIC_PROCESS_ID_LIST* ids = ListJobProcesses(job, query);
+    if (!ids)
       return;
     HANDLE found = NULL;
-    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList && !found; ++i) {
+    for (DWORD i = 0; i < ids->NumberOfProcessIdsInList && !found; ++i) {
       HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                   static_cast<DWORD>(ids.list.ProcessIdList[i]));
-      if (process && RunsFrom(process, directory))
+                                   static_cast<DWORD>(ids->ProcessIdList[i]));
+      if (process && RunsFrom(process, inside, imageName))
         found = process;
       else if (process)
         CloseHandle(process);
     }
+    LocalFree(ids);
     if (!found)
       return;
     WaitAnsweringSentMessages(found);
@@ -64,7 +105,8 @@ void WaitForPackagePrograms(HANDLE job, const char* directory) {
 
 }  // namespace
 
-DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCode) {
+DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCode,
+                 LookUpRoutineFn lookUp) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -73,10 +115,17 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   // Setup and everything it starts form one group, so that programs it
   // hands over to are found; it is put there before it runs. Nothing ends
   // when the group's handle is closed, and a program may still leave the
-  // group when it asks to.
+  // group when it asks to. Only where jobs nest, from Windows 8 on (as
+  // CreateFile2 does; the version the system reports says nothing, the
+  // manifest caps it at 7): before, a program in the group could put
+  // nothing it starts in a job of its own, a bootstrapper's or an
+  // application's sandbox.
+  typedef HANDLE(WINAPI * CreateJobObjectAFn)(LPSECURITY_ATTRIBUTES, LPCSTR);
+  const CreateJobObjectAFn createJob =
+      lookUp("CreateFile2") ? LookUpRoutine<CreateJobObjectAFn>(lookUp, "CreateJobObjectA") : NULL;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  HANDLE job = CreateJobObjectA(NULL, NULL);
+  HANDLE job = createJob ? createJob(NULL, NULL) : NULL;
   if (job)
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
@@ -85,8 +134,8 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
     CloseHandle(job);
     return error;
   }
-  // No group (none could be made, or the installer's job refuses one
-  // inside it): Setup alone is waited for.
+  // No group (jobs do not nest, none could be made, or the installer's
+  // job refuses one inside it): Setup alone is waited for.
   if (!AssignProcessToJobObject(job, process.hProcess)) {
     CloseHandle(job);
     job = NULL;
@@ -100,7 +149,7 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
     *exitCode = ERROR_INSTALL_FAILURE;
   // Never with NULL, which would name the installer's own job.
   if (job) {
-    WaitForPackagePrograms(job, workingDirectory);
+    WaitForPackagePrograms(job, workingDirectory, lookUp);
     CloseHandle(job);
   }
   CloseHandle(process.hThread);
@@ -122,7 +171,7 @@ void InstallFromCabinet() {
     char commandLine[2 * kPathCapacity];
     wsprintfA(commandLine, "\"%s\\Setup.exe\" /install", directory);
     DWORD exitCode = 0;
-    const DWORD error = RunAndWait(commandLine, directory, &exitCode);
+    const DWORD error = RunAndWait(commandLine, directory, &exitCode, LookUpKernelRoutine);
     if (error) {
       ShowStatusError(STATUS_TAG_LAUNCH, error);
     } else {
