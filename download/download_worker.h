@@ -24,8 +24,8 @@ const DWORD kStallCheckInterval = 1000;
 // up once no byte has arrived for kStallTimeout, as neither a server nor
 // the path to it may hold the installer for ever; a slow link that still
 // delivers is never cut. Silence is the sum of the waits that saw nothing
-// new, not a clock's difference: a wait ends once at most across the
-// machine's sleep (from Windows 8 on the time asleep does not count at
-// all), so sleep is no silence. Ends once the download has ended or all
-// of it has arrived.
+// new, not the difference of two clock readings: a wait ends at most once
+// across the machine's sleep, so sleep is no silence, and no reading can
+// be torn by a byte arriving between two. Ends once the download has
+// ended or all of it has arrived.
 DWORD WINAPI WatchForStall(LPVOID wait);
