@@ -1,5 +1,7 @@
 #include "install/install_step.h"
 
+#include <stddef.h>
+
 #include "install/cabinet.h"
 #include "install/fs_helpers.h"
 #include "install/private_directory.h"
@@ -123,11 +125,14 @@ DWORD RunAndWait(char* commandLine, const char* workingDirectory, DWORD* exitCod
   typedef HANDLE(WINAPI * CreateJobObjectAFn)(LPSECURITY_ATTRIBUTES, LPCSTR);
   const CreateJobObjectAFn createJob =
       lookUp("CreateFile2") ? LookUpRoutine<CreateJobObjectAFn>(lookUp, "CreateJobObjectA") : NULL;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  // As DWORDs: the structure's 8-byte alignment would have the whole
+  // frame realigned and every local reached through long displacements.
+  DWORD limits[sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) / sizeof(DWORD)] = {};
+  limits[offsetof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION, BasicLimitInformation.LimitFlags) /
+         sizeof(DWORD)] = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
   HANDLE job = createJob ? createJob(NULL, NULL) : NULL;
   if (job)
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, limits, sizeof(limits));
   if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
                       workingDirectory, &startup, &process)) {
     const DWORD error = GetLastError();
