@@ -12,13 +12,11 @@
 #pragma GCC diagnostic ignored "-Wattributes"  // "previous dllimport ignored": the point
 extern "C" {
 BOOL WINAPI CloseHandle(HANDLE);
-BOOL WINAPI CreateDirectoryA(LPCSTR, LPSECURITY_ATTRIBUTES);
 HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
                            LPDWORD);
 BOOL WINAPI DeleteFileA(LPCSTR);
-DWORD WINAPI GetFileAttributesA(LPCSTR);
 DWORD WINAPI GetFileAttributesW(LPCWSTR);
 DWORD WINAPI GetLastError(void);
 HMODULE WINAPI GetModuleHandleA(LPCSTR);
@@ -30,9 +28,7 @@ HLOCAL WINAPI LocalFree(HLOCAL);
 BOOL WINAPI MoveFileExW(LPCWSTR, LPCWSTR, DWORD);
 int WINAPI MultiByteToWideChar(UINT, DWORD, LPCCH, int, LPWSTR, int);
 BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-BOOL WINAPI RemoveDirectoryA(LPCSTR);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR);
-BOOL WINAPI SetFileAttributesA(LPCSTR, DWORD);
 BOOL WINAPI SetFileAttributesW(LPCWSTR, DWORD);
 DWORD WINAPI SetFilePointer(HANDLE, LONG, PLONG, DWORD);
 void WINAPI SetLastError(DWORD);
@@ -42,6 +38,14 @@ BOOL WINAPI ShowWindow(HWND, int);
 int WINAPIV wsprintfA(LPSTR, LPCSTR, ...);
 }
 #pragma GCC diagnostic pop
+
+// The other way round for routines called from one place, which the
+// system headers declare without dllimport: a call through the table is
+// shorter than a call to a jump, with the same one relocation.
+extern "C" {
+__declspec(dllimport) void WINAPI AcquireSRWLockExclusive(PSRWLOCK);
+__declspec(dllimport) void WINAPI ReleaseSRWLockExclusive(PSRWLOCK);
+}
 
 // What GetCurrentProcess returns, a constant: no import, no call.
 #define GetCurrentProcess() reinterpret_cast<HANDLE>(-1)
