@@ -131,6 +131,9 @@ LRESULT AnswerAccessibleObject(HWND hwnd, WPARAM flags) {
       LookUpRoutine<CreateStdAccessibleObjectFn>(oleacc, "CreateStdAccessibleObject");
   LresultFromObjectFn answer = LookUpRoutine<LresultFromObjectFn>(oleacc, "LresultFromObject");
   AccessibleProgress* self = &g_accessible;
+  // Its members reached from a register: as absolute addresses each use
+  // would be longer and relocated.
+  asm("" : "+r"(self));
   if (!answer || !createStandard)
     return 0;
   if (!self->standard) {
