@@ -17,7 +17,9 @@ void DeleteLater(const WCHAR* path, bool schedule) {
     MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-int DeleteWideTree(const WCHAR* directory, bool recurse, bool schedule) {
+}  // namespace
+
+int DeleteTree(const WCHAR* directory, bool recurse, bool schedule) {
   // Checked and listed through one handle that keeps the name from being
   // renamed or replaced meanwhile: a root that is a link is left alone
   // with all it leads to. Checked by name first as well: Wine's handle
@@ -52,7 +54,7 @@ int DeleteWideTree(const WCHAR* directory, bool recurse, bool schedule) {
       // read-only one cannot be removed.
       SetFileAttributesW(full, FILE_ATTRIBUTE_NORMAL);
       if (!isLink && isDirectory && recurse) {
-        count += DeleteWideTree(full, true, schedule);
+        count += DeleteTree(full, true, schedule);
         continue;
       }
       // A junction or symbolic link is removed as a link, never followed:
@@ -69,8 +71,6 @@ int DeleteWideTree(const WCHAR* directory, bool recurse, bool schedule) {
     DeleteLater(directory, schedule);
   return count;
 }
-
-}  // namespace
 
 HANDLE HoldDirectory(const WCHAR* directory) {
   HANDLE held = CreateFileW(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
@@ -187,11 +187,5 @@ int DeleteTree(const char* directory, bool recurse) {
   // The walk is wide: Setup may leave names outside the ANSI code page,
   // which a narrow listing shows with "?" and no narrow call can delete.
   WCHAR wide[kPathCapacity];
-  return WidenPath(directory, wide) ? DeleteWideTree(wide, recurse, false) : 0;
-}
-
-void ScheduleTreeRemoval(const char* directory) {
-  WCHAR wide[kPathCapacity];
-  if (WidenPath(directory, wide))
-    DeleteWideTree(wide, true, true);
+  return WidenPath(directory, wide) ? DeleteTree(wide, recurse) : 0;
 }

@@ -39,9 +39,9 @@ HANDLE HoldDirectory(const WCHAR* directory);
 // Deletes `directory` and everything in it, whatever the names; links
 // inside are removed, never followed, and a root that is a link is left
 // alone. Each directory is checked and listed through a handle held
-// meanwhile. Returns the number of files deleted.
+// meanwhile. With `schedule`, what still cannot be deleted (something
+// holds it) is scheduled for deletion at the next restart, each directory
+// after its contents. Returns the number of files deleted.
+int DeleteTree(const WCHAR* directory, bool recurse, bool schedule = false);
+// The same for a narrow path, read as the narrow file calls read it.
 int DeleteTree(const char* directory, bool recurse);
-// DeleteTree, and what still cannot be deleted (something holds it) is
-// scheduled for deletion at the next restart, each directory after its
-// contents.
-void ScheduleTreeRemoval(const char* directory);

@@ -21,12 +21,15 @@ HANDLE CreatePrivateDirectory(const char* parent, const char* prefix, char* out)
   if (!attributes.lpSecurityDescriptor)
     return NULL;
   bool created = false;
+  // Made under the UTF-16 form of its name, which the narrow calls would
+  // make of it too, and by which it is then held.
+  WCHAR wide[kPathCapacity];
   // Creating, never opening: a name someone placed between the choice and
   // the creation fails with ERROR_ALREADY_EXISTS, and another is chosen,
   // for as long as a search for a free name goes on.
   const DWORD start = GetTickCount();
   while (MakeUniqueTempName(parent, prefix, out)) {
-    created = CreateDirectoryA(out, &attributes) != FALSE;
+    created = WidenPath(out, wide) && CreateDirectoryW(wide, &attributes) != FALSE;
     if (created || GetLastError() != ERROR_ALREADY_EXISTS ||
         GetTickCount() - start >= kNameSearchTicks)
       break;
@@ -37,8 +40,7 @@ HANDLE CreatePrivateDirectory(const char* parent, const char* prefix, char* out)
   // attribute access only restricts nobody); no delete access of its own,
   // so that others, such as a child process taking it as its current
   // directory, may still open it without sharing delete.
-  WCHAR wide[kPathCapacity];
-  HANDLE held = created && WidenPath(out, wide) ? HoldDirectory(wide) : NULL;
+  HANDLE held = created ? HoldDirectory(wide) : NULL;
   if (!held) {
     // A directory swapped for another meanwhile is left as found.
     if (!created)
@@ -49,10 +51,14 @@ HANDLE CreatePrivateDirectory(const char* parent, const char* prefix, char* out)
 }
 
 void DeleteHeldDirectory(const char* directory, HANDLE held) {
+  // Every name the installer makes has its UTF-16 form.
+  WCHAR wide[kPathCapacity];
+  const bool named = WidenPath(directory, wide);
   // The tree's own removal of its root fails while it is held.
-  DeleteTree(directory, true);
+  if (named)
+    DeleteTree(wide, true);
   CloseHandle(held);
   // Whatever something else still holds goes at the next restart.
-  if (!RemoveDirectoryA(directory))
-    ScheduleTreeRemoval(directory);
+  if (named && !RemoveDirectoryW(wide))
+    DeleteTree(wide, true, true);
 }
