@@ -106,7 +106,9 @@ void InitBindStatusCallback(BindStatusCallback* callback, ProgressSink sink,
   callback->cancelFlag = cancelFlag;
   callback->finalUrl = finalUrl;
   callback->cacheFile = cacheFile;
-  Keep(finalUrl, L"", 1);
-  Keep(cacheFile, L"", 1);
+  if (finalUrl)
+    finalUrl[0] = 0;
+  if (cacheFile)
+    cacheFile[0] = 0;
   CoInitialize(NULL);
 }
