@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "shell/state.h"
+
 typedef void (*ProgressSink)(DWORD progress, DWORD progressMax);
 
 struct BindStatusCallback;
@@ -25,9 +27,6 @@ struct BindStatusCallbackTable {
                                               FORMATETC* format, STGMEDIUM* medium);
   HRESULT(STDMETHODCALLTYPE* OnObjectAvailable)(BindStatusCallback* self, REFIID riid, IUnknown* object);
 };
-
-// The longest address the platform's Internet functions take, NUL included.
-const int kUrlCapacity = 2084;
 
 struct BindStatusCallback {
   const BindStatusCallbackTable* table;  // first, as COM requires

@@ -19,19 +19,11 @@ typedef BOOL(WINAPI* FindCloseUrlCacheFn)(HANDLE);
 // Sent in the argument the platform documents as reserved.
 const DWORD kDownloadReserved = 0x250;
 
-// Where the last redirection led and the platform's cache file; too large
-// for the stack, as is an entry of the cache's index.
-WCHAR g_finalUrl[kUrlCapacity];
-WCHAR g_cacheFile[kPathCapacity];
+// An entry of the cache's index: too large for the stack.
 union {
   INTERNET_CACHE_ENTRY_INFOW info;
   BYTE bytes[16384];
 } g_cacheEntry;
-// The address asked for, once a download has begun.
-const char* g_packageUrl;
-// Set when a stalled download is given up: the callback aborts at its
-// next report.
-volatile BYTE g_cancelDownload;
 
 // The address of the cache entry kept in g_cacheFile, into g_finalUrl: the
 // platform may not pass a redirection on (Wine's does not), while it does
@@ -76,9 +68,6 @@ void DeleteCacheEntries(HMODULE wininet) {
 }
 
 }  // namespace
-
-volatile LONG g_downloadEnd;
-volatile DWORD g_received;
 
 bool AbandonDownload(bool stop) {
   g_cancelDownload |= stop;

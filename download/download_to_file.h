@@ -10,14 +10,14 @@
 // owned it (kDownloadReturned) or it had been abandoned meanwhile.
 HRESULT DownloadToFile(const char* url, const char* path, ProgressSink sink);
 
-// g_downloadEnd: 0 while no download has returned or been given up.
+// g_downloadEnd (shell/state.h): 0 while no download has returned or
+// been given up.
 const LONG kDownloadReturned = 1;
 const LONG kDownloadAbandoned = 2;
-extern volatile LONG g_downloadEnd;
-// The most bytes the download has reported, or kAllReceived once the
-// announced length or the end of the data has arrived.
+// g_received (shell/state.h): the most bytes the download has reported,
+// or kAllReceived once the announced length or the end of the data has
+// arrived.
 const DWORD kAllReceived = 0xFFFFFFFF;
-extern volatile DWORD g_received;
 
 // Gives the download up, unless it has returned: whatever it ends with
 // later changes nothing. With `stop` (a stall) its callback also aborts it

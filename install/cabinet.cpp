@@ -6,10 +6,6 @@
 #include "shell/system_library.h"
 #include "shell/text.h"
 
-WCHAR g_extractDir[kPathCapacity];
-HANDLE g_extractCabinet;
-BYTE g_writeFailed;
-
 namespace {
 
 // Read-only, hidden, system and archive; the cabinet's "run after

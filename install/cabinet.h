@@ -3,12 +3,10 @@
 #include <windows.h>
 #include <fdi.h>
 
-// UTF-16: the names beneath it come from the package.
-extern WCHAR g_extractDir[260];
-// The cabinet being unpacked, the only file FDI ever reads.
-extern HANDLE g_extractCabinet;
-// Set when a file could not be written whole (a full disk).
-extern BYTE g_writeFailed;
+#include "shell/state.h"
+
+// The extraction's state is g_extractDir, g_extractCabinet and
+// g_writeFailed (shell/state.h).
 
 // true when every file of the cabinet open in `cabinet` has been extracted
 // beneath `destinationDirectory` (which exists) and the decoder shut down

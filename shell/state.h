@@ -1,7 +1,10 @@
 // Process-wide installer state shared by the window, the painter, the
-// download worker and the install step.
+// download worker and the install step, and the few variables of single
+// modules, which are reached the same way.
 #pragma once
 #include <windows.h>
+
+struct ITaskbarList3;
 
 // Posted by the download worker once it holds the checked package in
 // g_cabinetFile. Its parameters are not used: anyone may post it.
@@ -9,6 +12,8 @@ const UINT WM_DOWNLOAD_COMPLETE = WM_APP + 0x42;
 
 const int kStatusTextCapacity = 4096;  // UTF-16 code units, NUL included
 const int kPathCapacity = 260;         // narrow paths, NUL included
+// The longest address the platform's Internet functions take, NUL included.
+const int kUrlCapacity = 2084;
 
 // The state is one structure, SharedState, of which each routine asks the
 // address once: its members are then reached as displacements from a
@@ -37,6 +42,22 @@ struct SharedState {
   // check the package it then holds (whether or not its size was
   // announced): an ending waits a moment for it to let go.
   volatile BYTE checkingPackage;
+  // Set when a stalled download is given up: the download's callback
+  // aborts at its next report.
+  volatile BYTE cancelDownload;
+  // Set when the extraction could not write a file whole (a full disk).
+  BYTE writeFailed;
+  // How the download ended and what it received (download_to_file.h).
+  volatile LONG downloadEnd;
+  volatile DWORD received;
+  // The address asked for, once a download has begun.
+  const char* packageUrl;
+  // The shell's taskbar object, NULL where the system has none, and the
+  // message that tells of a new button (taskbar_button.h).
+  ITaskbarList3* taskbarList;
+  UINT taskbarButtonCreated;
+  // The cabinet being unpacked, the only file the decoder ever reads.
+  HANDLE extractCabinet;
   DWORD setupExitCode;
   HANDLE downloadThread;
   HWND mainWnd;
@@ -55,6 +76,13 @@ struct SharedState {
   char workDir[kPathCapacity];
   char cabinetPath[kPathCapacity];
   WCHAR statusText[kStatusTextCapacity];
+  // Where the download's last redirection led and the platform's cache
+  // file, each empty until reported (download_to_file.cpp).
+  WCHAR finalUrl[kUrlCapacity];
+  WCHAR cacheFile[kPathCapacity];
+  // Where the cabinet is unpacked, in UTF-16: the names beneath it come
+  // from the package.
+  WCHAR extractDir[kPathCapacity];
 };
 
 // Out of line and without side effects: the compiler can neither fold the
@@ -79,6 +107,17 @@ __attribute__((const, noinline)) SharedState* GetSharedState();
 #define g_cabinetFile (GetSharedState()->cabinetFile)
 #define g_checkingPackage (GetSharedState()->checkingPackage)
 #define g_mainWnd (GetSharedState()->mainWnd)
+#define g_cancelDownload (GetSharedState()->cancelDownload)
+#define g_writeFailed (GetSharedState()->writeFailed)
+#define g_downloadEnd (GetSharedState()->downloadEnd)
+#define g_received (GetSharedState()->received)
+#define g_packageUrl (GetSharedState()->packageUrl)
+#define g_taskbarList (GetSharedState()->taskbarList)
+#define g_taskbarButtonCreated (GetSharedState()->taskbarButtonCreated)
+#define g_extractCabinet (GetSharedState()->extractCabinet)
+#define g_finalUrl (GetSharedState()->finalUrl)
+#define g_cacheFile (GetSharedState()->cacheFile)
+#define g_extractDir (GetSharedState()->extractDir)
 
 // Apart: nothing reads it yet, and the link drops a variable nobody reads.
 extern HINSTANCE g_instance;

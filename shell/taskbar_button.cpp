@@ -2,15 +2,10 @@
 
 #include <shobjidl.h>
 
-UINT g_taskbarButtonCreated;
-
 namespace {
 
 const CLSID kClsidTaskbarList = {0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
 const IID kIidTaskbarList3 = {0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
-
-// NULL where the system has none (before Windows 7, or without a shell).
-ITaskbarList3* g_taskbarList;
 
 }  // namespace
 

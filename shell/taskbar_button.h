@@ -4,10 +4,11 @@
 #pragma once
 #include <windows.h>
 
-// The message the shell sends once it has made (or made again) the
-// window's button; 0 (WM_NULL) until registered, which then only asks for
-// a repaint.
-extern UINT g_taskbarButtonCreated;
+#include "shell/state.h"
+
+// g_taskbarButtonCreated (shell/state.h) is the message the shell sends
+// once it has made (or made again) the window's button; 0 (WM_NULL) until
+// registered, which then only asks for a repaint.
 
 // Takes the shell's taskbar object, registers that message and lets it
 // through to `hwnd`, which the installer's elevation would otherwise
