@@ -5,6 +5,7 @@ stays behind; broken packages end in the error display, again leaving
 nothing."""
 import os
 import subprocess
+import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -67,6 +68,49 @@ class InstallTest(InstallingTest):
         self.assertEqual("1", seen_by_setup["installer_window"])
         self.assertEqual("0", seen_by_setup["installer_visible"])
         self.assertEqual([], run.leftovers())
+
+    def test_every_file_arrives_as_the_maker_packed_it(self):
+        # What would break an LZX encoder, packed by make-package (LZX, one
+        # folder) and by the writer alone in several folders: cabinet.dll
+        # gives back every name, byte and time.
+        with tempfile.TemporaryDirectory(prefix="zvpacked-", dir=env.BUILD) as scratch:
+            stage = Path(scratch) / "app"
+            cabinets.write_tree(stage, {"Setup.exe": SETUP, **cabinets.encoder_corpus()})
+            expected = {}
+            for index, path in enumerate(sorted(p for p in stage.rglob("*") if p.is_file())):
+                moment = 1623764758 + index * 3601  # from 2021-06-15 13:45:58, odd seconds too
+                os.utime(path, (moment, moment))
+                expected[path.relative_to(stage).as_posix()] = (path.read_bytes(), moment // 2 * 2)
+            one = Path(scratch) / "one.cab"
+            command, environ = cabinets.make_package_command(stage, one)
+            subprocess.run(command, env=environ, check=True, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=300)
+            several = Path(scratch) / "several.cab"
+            subprocess.run([cabinets.ZVCAB, "--max-folder-blocks", "30", "-o", str(several),
+                            "-C", str(stage), "."], check=True, capture_output=True)
+            packages = {"one folder": one.read_bytes(),
+                        "several folders": cabinets.sign(several.read_bytes())}
+        for label, package in packages.items():
+            with self.subTest(label), self.installing(package, {"ZV_SETUP_SLEEP": "3000"},
+                                                      suffix=label) as run:
+                unpacked = None
+                while not run.exited() and unpacked is None:
+                    info = run.info()
+                    if info is not None and not info["visible"]:  # Setup runs
+                        unpacked = next(run.work_dirs()[0].glob("ZVinsD*"))
+                        arrived = {p.relative_to(unpacked).as_posix():
+                                   (p.read_bytes(), int(p.stat().st_mtime))
+                                   for p in unpacked.rglob("*") if p.is_file()}
+                    time.sleep(0.05)
+                self.assertEqual(0, run.wait_exit())
+                self.assertIsNotNone(unpacked, "Setup never seen running")
+                self.assertEqual(sorted(expected), sorted(arrived))
+                for name, (data, moment) in expected.items():
+                    self.assertTrue(data == arrived[name][0], "%s differs" % name)
+                    # Windows turns local times into UTC with today's bias:
+                    # an hour off across a change of daylight saving time.
+                    self.assertIn(arrived[name][1] - moment, (0, 3600, -3600), name)
+                self.assertEqual([], run.leftovers())
 
     def test_installer_ends_with_setups_exit_code(self):
         # Read-only, hidden and system files must not survive the clean-up.

@@ -11,9 +11,12 @@ time-stamped when asked. `sign`
 signs any cabinet the same way; `stamp` adds a time stamp to a signed one;
 `changed_after_signing` changes one's data as an attacker would;
 `kept_payload_package` keeps a large package between runs.
+`encoder_corpus` holds files that would break a cabinet writer's encoder,
+`write_tree` puts files into a folder.
 """
 import calendar
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -237,6 +240,48 @@ def kept_payload_package(cab, setup, payload_size):
     return cab.read_bytes()
 
 
+# Real x86 code, for the E8 call translation: Wine's own 32-bit DLLs.
+WINE_X86 = (Path("/usr/lib/i386-linux-gnu/wine/i386-windows"), Path("/usr/lib/wine/i386-windows"))
+
+
+def encoder_corpus():
+    """Names -> bytes (the same on every call) of what would break a
+    cabinet writer's encoder: an empty and a 1-byte file, incompressible
+    data, long runs whose longest matches meet the 32 KiB frame ends, real
+    x86 code, text spanning frames and blocks, many small files, names
+    outside ASCII."""
+    rng = random.Random(31)
+    words = [bytes(rng.choice(b"etaoinshrdlu") for _ in range(rng.randint(2, 9)))
+             for _ in range(400)]
+    text = b" ".join(rng.choice(words) for _ in range(60000))
+    x86 = next(d / "oleacc.dll" for d in WINE_X86 if (d / "oleacc.dll").exists())
+    files = {
+        "empty.txt": b"",
+        "one.bin": b"\x01",
+        "random.bin": rng.randbytes(150000),
+        "runs\\zeros.bin": bytes(3 * BLOCK + 17),
+        "runs\\pattern.bin": b"ab" * 40000 + b"\xff" * 70001 + rng.randbytes(300) * 200,
+        "x86\\oleacc.dll": x86.read_bytes(),
+        "text\\spanning.txt": text,
+        "Handbuch f\u00fcr Anf\u00e4nger.txt": "f\u00fcr".encode(),
+        "Donn\u00e9es\\\u8aac\u660e\u66f8.txt": "\u8aac\u660e".encode(),
+    }
+    files.update({"small\\%03d.txt" % i: text[i * 37:i * 37 + i % 50] for i in range(300)})
+    return files
+
+
+def write_tree(stage, files):
+    """Writes `files` (names with backslashes or slashes -> bytes, or the
+    path of a file to copy) under the folder `stage`."""
+    for name, content in files.items():
+        target = Path(stage) / name.replace("\\", "/")
+        target.parent.mkdir(parents=True, exist_ok=True)
+        if isinstance(content, (bytes, bytearray)):
+            target.write_bytes(content)
+        else:
+            shutil.copyfile(content, target)
+
+
 def package_of(files, signer="signer", signed_at=None, token=None, tsa=None, method=None):
     """A package of `files`, which maps names ("sub\\a.txt" or "sub/a.txt")
     to bytes or to the path of a file to copy, compressed with `method`
@@ -247,18 +292,9 @@ def package_of(files, signer="signer", signed_at=None, token=None, tsa=None, met
     with tempfile.TemporaryDirectory(prefix="zvcab-") as scratch:
         stage = Path(scratch) / "in"
         stage.mkdir()
-        names = []
-        for name, content in files.items():
-            relative = name.replace("\\", "/")
-            target = stage / relative
-            target.parent.mkdir(parents=True, exist_ok=True)
-            if isinstance(content, (bytes, bytearray)):
-                target.write_bytes(content)
-            else:
-                shutil.copyfile(content, target)
-            names.append(relative)
+        write_tree(stage, files)
         out = Path(scratch) / "out.cab"
-        if signer is not None and "Setup.exe" in names:
+        if signer is not None and "Setup.exe" in files:
             command, environ = make_package_command(stage, out, signer, signed_at, token, tsa,
                                                     method)
             subprocess.run(command, env=environ, check=True, stdin=subprocess.DEVNULL,
