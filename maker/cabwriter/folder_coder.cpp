@@ -9,7 +9,7 @@ std::unique_ptr<FolderCoder> MakeFolderCoder(const Compression& compression, Blo
     case Method::kMszip:
       return MakeMszipCoder(std::move(sink));
     case Method::kLzx:
-      return nullptr;  // the LZX encoder is not in yet
+      return MakeLzxCoder(compression.windowBits, std::move(sink));
   }
   return nullptr;
 }
