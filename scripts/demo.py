@@ -247,7 +247,7 @@ def main():
             sys.exit("cannot serve on 127.0.0.1:%s (%s); is a test run using it?"
                      % (server.port, error.strerror))
         try:
-            print("serving a %d-byte MSZIP cabinet at http://127.0.0.1:%s%s"
+            print("serving a %d-byte LZX cabinet at http://127.0.0.1:%s%s"
                   % (len(package), server.port, PATH32), flush=True)
             run = session.InstallerRun(installer, demo / "run")
             watcher = Watcher(run, session, env, demo)

@@ -3,7 +3,7 @@
 `uncompressed` writes a cabinet byte for byte, so names, MS-DOS dates and
 times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time), in as many
-folders and with such reserved areas as asked. `package` makes a
+folders and with such reserved areas as asked. `package_of` makes a
 real package the way a maker does, with maker/make-package: a cabinet
 (LZX unless asked otherwise) signed by one of the test PKI's publishers,
 with its key in a file or on a SoftHSM token (`softhsm_token`),
