@@ -82,9 +82,13 @@ int MatchFinder::Search(uint32_t pos, uint32_t limit, Match* out, bool report) {
       if (report) out[found++] = {len, pos - node};
     }
     if (len >= limit) {
-      // Equal as far as we look: node takes our place, its subtrees become ours.
-      *lessSlot = children[0];
-      *moreSlot = children[1];
+      // Equal as far as we look, and no further known: the limit shrinks
+      // near the end of a chunk and of the data, so node's subtrees, ordered
+      // by bytes beyond it, cannot be ours. They are cut off: adopting them
+      // would leave the tree out of order, and later searches would take
+      // the prefix they assume shared for a match (bytes decoded wrong).
+      *lessSlot = 0;
+      *moreSlot = 0;
       return found;
     }
     if (p[len] < cur[len]) {
