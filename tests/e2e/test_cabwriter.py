@@ -16,6 +16,7 @@ import unittest
 from pathlib import Path
 
 from zvtest import cabinets, env
+from zvtest.session import TOOLS
 
 ZVCAB = cabinets.ZVCAB
 BASE_TIME = 1623764758  # 2021-06-15 13:45:58 UTC
@@ -119,6 +120,22 @@ class WriterTest(unittest.TestCase):
                 extracted = run(["gcab", "-x", "-C", out, cab])
                 self.assertEqual(0, extracted.returncode, extracted.stderr)
                 self.check_extracted(out, times=False)
+
+    def test_programs_alone(self):
+        # A program first in its stream: the LZX match finder once handed
+        # on subtrees at a chunk's end and put out matches longer than the
+        # bytes they stood for, here in the test Setup.exe's debug data.
+        programs = [TOOLS / "setup_double.exe"] + [
+            d / "oleacc.dll" for d in cabinets.WINE_X86 if (d / "oleacc.dll").exists()][:1]
+        for program in programs:
+            with self.subTest(program.name):
+                stage = self.top / ("alone-" + program.stem)
+                stage.mkdir()
+                shutil.copyfile(program, stage / program.name)
+                cab = self.pack(stage=stage, name=program.stem + ".cab")
+                out = self.top / ("alone-" + program.stem + "-out")
+                self.assertEqual(0, run(["cabextract", "-q", "-d", out, cab]).returncode)
+                self.assertTrue(program.read_bytes() == (out / program.name).read_bytes())
 
     def test_same_files_same_bytes(self):
         # A copy made in another order, times kept: its directory lists
