@@ -1,0 +1,55 @@
+// Binary-tree match finder over a sliding window. Positions are absolute
+// (counted from the start of the stream plus a bias) so that the trees
+// survive the buffer sliding under them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lzx {
+
+struct Match {
+  uint32_t length;
+  uint32_t offset;
+};
+
+class MatchFinder {
+ public:
+  // maxOffset: the farthest a match may reach back; maxDepth: tree nodes
+  // visited per position.
+  MatchFinder(int windowBits, uint32_t lookAhead, int maxDepth);
+
+  // Appends bytes at the end of the buffer; keeps the last window of bytes
+  // before keepFrom (an absolute position) and drops older ones.
+  void Append(const uint8_t* data, size_t size, uint32_t keepFrom);
+
+  uint32_t Begin() const { return base_; }            // absolute position of the oldest byte held
+  uint32_t End() const { return base_ + (uint32_t)size_; }  // one past the newest byte
+  const uint8_t* At(uint32_t pos) const { return buf_.data() + (pos - base_); }
+
+  // Inserts pos into its tree and writes the matches found to out in order
+  // of increasing length (each longer than the last, at least 3 bytes):
+  // returns their number. Lengths are compared up to limit (and never past
+  // End()); the tree is kept exact up to that limit.
+  int Find(uint32_t pos, uint32_t limit, Match* out);
+  // Inserts pos without reporting matches.
+  void Skip(uint32_t pos, uint32_t limit);
+
+  // The first absolute position; matches never reach before it.
+  static constexpr uint32_t kStart = 1u << 22;
+
+ private:
+  int Search(uint32_t pos, uint32_t limit, Match* out, bool report);
+
+  uint32_t windowMask_;
+  uint32_t maxOffset_;
+  int maxDepth_;
+  std::vector<uint8_t> buf_;
+  size_t size_ = 0;
+  uint32_t base_ = kStart;
+  std::vector<uint32_t> head4_;
+  std::vector<uint32_t> head3_;
+  std::vector<uint32_t> tree_;  // two children per window slot
+};
+
+}  // namespace lzx

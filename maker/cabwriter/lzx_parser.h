@@ -1,0 +1,84 @@
+// Price-driven parsing of a run of frames into literals and matches.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "lzx_format.h"
+#include "lzx_matchfinder.h"
+
+namespace lzx {
+
+// One decoded step: a literal (length 1, code = the byte) or a match
+// (length 2..257, code 0..2 = repeated offset R0..R2, else offset + 2).
+struct Item {
+  uint32_t length;
+  uint32_t code;
+};
+
+// Bit prices of the main and length symbols.
+struct Prices {
+  uint32_t main[kMaxMainSymbols];
+  uint32_t length[kNumLengthSymbols];
+};
+
+// Repeated offsets R0, R1, R2.
+struct RepeatQueue {
+  uint32_t r[3] = {1, 1, 1};
+  void Apply(const Item& item) {
+    if (item.length < 2 || item.code == 0) return;
+    uint32_t off;
+    if (item.code == 1) {
+      off = r[1];
+      r[1] = r[0];
+    } else if (item.code == 2) {
+      off = r[2];
+      r[2] = r[0];
+    } else {
+      off = item.code - 2;
+      r[2] = r[1];
+      r[1] = r[0];
+    }
+    r[0] = off;
+  }
+};
+
+struct ParserOptions {
+  int niceLength = 48;  // a match this long is taken without weighing alternatives
+  int passes = 2;       // parses per chunk, each priced from the last one's statistics
+};
+
+class Parser {
+ public:
+  Parser(int windowBits, uint32_t maxChunk, ParserOptions options);
+
+  // Parses [start, end) of the match finder's buffer (absolute positions;
+  // frames start at streamStart + k * 32768; end is a frame end or the end
+  // of the stream). queue is the state before and is set to the state
+  // after; prices are the first pass's and are updated from the result.
+  void Parse(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart, RepeatQueue& queue, Prices& prices,
+             std::vector<Item>& items);
+
+  // Prices from symbol counts (every symbol gets a price).
+  void PricesFromCounts(const uint32_t* mainCounts, const uint32_t* lengthCounts, Prices& prices) const;
+  void DefaultPrices(Prices& prices) const;
+
+ private:
+  struct Node {
+    uint32_t cost;
+    uint32_t length;
+    uint32_t code;
+    uint32_t r[3];
+  };
+  void FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart);
+  void Optimize(const MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart, const RepeatQueue& queue,
+                const Prices& prices, std::vector<Item>& items);
+
+  int numMain_;
+  uint32_t maxOffset_;
+  ParserOptions options_;
+  std::vector<Match> cache_;
+  std::vector<uint32_t> cacheIndex_;  // matches of position i: cache_[cacheIndex_[i] .. cacheIndex_[i + 1])
+  std::vector<Node> nodes_;
+};
+
+}  // namespace lzx
