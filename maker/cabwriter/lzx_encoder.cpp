@@ -26,7 +26,8 @@ constexpr uint64_t kMaxFrameBits = 8ull * 36 * 1024;
 
 // A rough price of a block: what its symbols cost by their entropy, plus the
 // header and trees. Used only to decide where blocks end.
-double EstimateBits(const BlockStats& s, int numMain) {
+double EstimateBits(const BlockStats& s, int numMain, uint32_t bytes) {
+  const double raw = 27 + 16 + 96 + 8.0 * bytes;
   double bits = 27 + (double)s.verbatimExtraBits;
   auto code = [&bits](const uint32_t* counts, int n) {
     uint64_t total = 0;
@@ -40,7 +41,7 @@ double EstimateBits(const BlockStats& s, int numMain) {
   };
   code(s.main, numMain);
   code(s.length, kNumLengthSymbols);
-  return bits;
+  return bits < raw ? bits : raw;
 }
 
 struct Segment {  // the items of one frame
@@ -141,13 +142,13 @@ void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* co
   const int numMain = trees.numMain;
   size_t first = 0;
   BlockStats block = segments[0].stats;
-  double blockBits = EstimateBits(block, numMain);
+  double blockBits = EstimateBits(block, numMain, segments[0].end - segments[0].start);
   for (size_t k = 1; k <= segments.size(); ++k) {
     if (k < segments.size()) {
       BlockStats merged = block;
       merged.Add(segments[k].stats);
-      const double mergedBits = EstimateBits(merged, numMain);
-      const double segBits = EstimateBits(segments[k].stats, numMain);
+      const double mergedBits = EstimateBits(merged, numMain, segments[k].end - segments[first].start);
+      const double segBits = EstimateBits(segments[k].stats, numMain, segments[k].end - segments[k].start);
       if (mergedBits < blockBits + segBits) {
         block = merged;
         blockBits = mergedBits;
@@ -158,7 +159,7 @@ void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* co
     if (k < segments.size()) {
       first = k;
       block = segments[k].stats;
-      blockBits = EstimateBits(block, numMain);
+      blockBits = EstimateBits(block, numMain, segments[k].end - segments[k].start);
     }
   }
 }
