@@ -81,8 +81,10 @@ bool NormalizeRelative(const std::string& relative, std::string& normal) {
 bool Walk(const std::string& directory, const std::string& relative,
           std::vector<std::pair<std::string, struct stat>>& found, std::string& error) {
   std::string path = JoinPath(directory, relative);
+  // The directory named itself may be reached through a link; nothing in it.
   struct stat status;
-  if (lstat(path.empty() ? "." : path.c_str(), &status) != 0) {
+  const char* at = path.empty() ? "." : path.c_str();
+  if ((relative.empty() ? stat(at, &status) : lstat(at, &status)) != 0) {
     error = path + ": cannot be read";
     return false;
   }
