@@ -20,7 +20,7 @@ namespace {
 // Uncompressed bytes parsed together: the price statistics and the block
 // choices span one chunk.
 constexpr uint32_t kChunk = 512 * 1024;
-constexpr int kTreeDepth = 24;
+constexpr int kTreeDepth = 32;
 // A frame's compressed bytes must fit the decoders' input buffer (32 KiB +
 // 6 KiB); a block that would overflow it in one of its frames is split.
 constexpr uint64_t kMaxFrameBits = 8ull * 36 * 1024;

@@ -43,6 +43,12 @@ void MatchFinder::Append(const uint8_t* data, size_t size, uint32_t keepFrom) {
   memset(buf_.data() + size_, 0, 16);
 }
 
+void MatchFinder::Prefetch(uint32_t pos) const {
+  if (End() - pos < 4) return;
+  __builtin_prefetch(&head4_[Hash4(At(pos))]);
+  __builtin_prefetch(&head3_[Hash3(At(pos))]);
+}
+
 int MatchFinder::Find(uint32_t pos, uint32_t limit, Match* out) { return Search(pos, limit, out, true); }
 void MatchFinder::Skip(uint32_t pos, uint32_t limit) { Search(pos, limit, nullptr, false); }
 
@@ -74,8 +80,7 @@ int MatchFinder::Search(uint32_t pos, uint32_t limit, Match* out, bool report) {
   int depth = maxDepth_;
   while (node && pos - node <= maxOffset_ && node >= base_ && depth-- > 0) {
     const uint8_t* p = At(node);
-    uint32_t len = lessLen < moreLen ? lessLen : moreLen;
-    while (len < limit && p[len] == cur[len]) ++len;
+    const uint32_t len = ExtendMatch(p, cur, lessLen < moreLen ? lessLen : moreLen, limit);
     uint32_t* children = &tree_[2 * (node & windowMask_)];
     if (len > best) {
       best = len;

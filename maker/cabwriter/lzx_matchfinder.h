@@ -13,6 +13,19 @@ struct Match {
   uint32_t offset;
 };
 
+// How far a and b agree, from len up to limit (both readable that far).
+inline uint32_t ExtendMatch(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t limit) {
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    __builtin_memcpy(&x, a + len, 8);
+    __builtin_memcpy(&y, b + len, 8);
+    if (x != y) return len + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);  // little-endian host
+    len += 8;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
 class MatchFinder {
  public:
   // maxOffset: the farthest a match may reach back; maxDepth: tree nodes
@@ -32,6 +45,8 @@ class MatchFinder {
   // returns their number. Lengths are compared up to limit (and never past
   // End()); the tree is kept exact up to that limit.
   int Find(uint32_t pos, uint32_t limit, Match* out);
+  // Starts loading what Find or Skip of pos will look at first.
+  void Prefetch(uint32_t pos) const;
   // Inserts pos without reporting matches.
   void Skip(uint32_t pos, uint32_t limit);
 

@@ -11,11 +11,7 @@ namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max) {
-  uint32_t len = 0;
-  while (len < max && a[len] == b[len]) ++len;
-  return len;
-}
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max) { return ExtendMatch(a, b, 0, max); }
 
 inline uint32_t FrameEnd(uint32_t pos, uint32_t streamStart) {
   return streamStart + ((pos - streamStart) / kFrameSize + 1) * kFrameSize;
@@ -58,6 +54,7 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
     const uint32_t frameEnd = std::min(FrameEnd(pos, streamStart), end);
     uint32_t cap = std::min<uint32_t>(kMaxMatch, frameEnd - pos);
     const uint32_t limit = std::min(nice, end - pos);
+    mf.Prefetch(pos + 4);
     if (skip) {
       --skip;
       mf.Skip(pos, limit);
