@@ -59,7 +59,7 @@ struct LzxStream {
       : e8Size(e8Size),
         // Behind what is parsed: the run found and waiting, the run being
         // found, and a frame of input.
-        mf(windowBits, 2 * kChunk + kFrameSize, kTreeDepth),
+        mf(windowBits, 2 * kChunk + kFrameSize, kTreeDepth, (uint32_t)ParserOptions().niceLength),
         parser(windowBits, kChunk + kFrameSize, ParserOptions()),
         frame(kFrameSize) {
     trees.numMain = kNumChars + PositionSlots(windowBits) * 8;

@@ -19,10 +19,11 @@ inline uint32_t Hash3(const uint8_t* p) { return ((Load32(p) & 0xFFFFFF) * 0x9E3
 
 }  // namespace
 
-MatchFinder::MatchFinder(int windowBits, uint32_t lookAhead, int maxDepth)
+MatchFinder::MatchFinder(int windowBits, uint32_t lookAhead, int maxDepth, uint32_t niceLength)
     : windowMask_((1u << windowBits) - 1),
       maxOffset_((1u << windowBits) - 3),
       maxDepth_(maxDepth),
+      niceLength_(niceLength),
       // Room for a window behind what is being compressed, the look-ahead,
       // and a little slack so that comparisons may read a few bytes past the end.
       buf_((size_t(1) << windowBits) + lookAhead + 32768 + 16, 0),
@@ -49,12 +50,12 @@ void MatchFinder::Prefetch(uint32_t pos) const {
   __builtin_prefetch(&head3_[Hash3(At(pos))]);
 }
 
-int MatchFinder::Find(uint32_t pos, uint32_t limit, Match* out) { return Search(pos, limit, out, true); }
-void MatchFinder::Skip(uint32_t pos, uint32_t limit) { Search(pos, limit, nullptr, false); }
+int MatchFinder::Find(uint32_t pos, uint32_t end, Match* out) { return Search(pos, end, out, true); }
+void MatchFinder::Skip(uint32_t pos, uint32_t end) { Search(pos, end, nullptr, false); }
 
-int MatchFinder::Search(uint32_t pos, uint32_t limit, Match* out, bool report) {
-  const uint32_t avail = End() - pos;
-  if (limit > avail) limit = avail;
+int MatchFinder::Search(uint32_t pos, uint32_t end, Match* out, bool report) {
+  if (end > End()) end = End();
+  const uint32_t limit = end - pos < niceLength_ ? end - pos : niceLength_;
   if (limit < 4) return 0;  // too close to the end to hash; such a position is left out
   const uint8_t* cur = At(pos);
   int found = 0;
@@ -87,9 +88,12 @@ int MatchFinder::Search(uint32_t pos, uint32_t limit, Match* out, bool report) {
       if (report) out[found++] = {len, pos - node};
     }
     if (len >= limit) {
-      // Equal as far as we look: node takes our place, its subtrees become ours.
-      *lessSlot = children[0];
-      *moreSlot = children[1];
+      // Equal as far as we look: we take node's place. Its subtrees are
+      // ordered by their first niceLength bytes, so they become ours only
+      // if we looked that far; near the end of what may be read they are
+      // cut off, or later searches would take for shared what is not.
+      *lessSlot = limit == niceLength_ ? children[0] : 0;
+      *moreSlot = limit == niceLength_ ? children[1] : 0;
       return found;
     }
     if (p[len] < cur[len]) {

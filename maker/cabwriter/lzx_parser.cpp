@@ -57,10 +57,10 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
     mf.Prefetch(pos + 4);
     if (skip) {
       --skip;
-      mf.Skip(pos, limit);
+      mf.Skip(pos, end);
       continue;
     }
-    int n = mf.Find(pos, limit, found);
+    int n = mf.Find(pos, end, found);
     if (pos - streamStart == 0) n = 0;  // nothing behind the first byte
     uint32_t last = 2;
     for (int k = 0; k < n; ++k) {
