@@ -10,6 +10,7 @@ namespace lzx {
 namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr size_t kMaxMatchesPerPosition = 24;
 
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max) { return ExtendMatch(a, b, 0, max); }
 
@@ -76,6 +77,11 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
       last = m.length;
       cache.matches.push_back(m);
     }
+    // Keep the memory bounded whatever the data: the longest few suffice.
+    const size_t first = cache.index[pos - start];
+    if (cache.matches.size() - first > kMaxMatchesPerPosition)
+      cache.matches.erase(cache.matches.begin() + first,
+                          cache.matches.end() - kMaxMatchesPerPosition);
     if (last >= nice) skip = last - 1;
   }
   cache.index[end - start] = (uint32_t)cache.matches.size();
