@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "lzx_bitwriter.h"
 #include "lzx_block.h"
@@ -19,7 +20,7 @@ namespace {
 // Uncompressed bytes parsed together: the price statistics and the block
 // choices span one chunk.
 constexpr uint32_t kChunk = 512 * 1024;
-constexpr int kTreeDepth = 24;
+constexpr int kTreeDepth = 32;
 // A frame's compressed bytes must fit the decoders' input buffer (32 KiB +
 // 6 KiB); a block that would overflow it in one of its frames is split.
 constexpr uint64_t kMaxFrameBits = 8ull * 36 * 1024;
@@ -28,7 +29,8 @@ constexpr uint64_t kMaxFrameBits = 8ull * 36 * 1024;
 // header and trees. Used only to decide where blocks end.
 double EstimateBits(const BlockStats& s, int numMain, uint32_t bytes) {
   const double raw = 27 + 16 + 96 + 8.0 * bytes;
-  double bits = 27 + (double)s.verbatimExtraBits;
+  // Header, the three pretrees, and about 4 bits a coded symbol for the trees.
+  double bits = 27 + 3 * kNumPretreeSymbols * 4 + 60 + (double)s.verbatimExtraBits;
   auto code = [&bits](const uint32_t* counts, int n) {
     uint64_t total = 0;
     int used = 0;
@@ -55,7 +57,9 @@ struct Segment {  // the items of one frame
 struct LzxStream {
   LzxStream(int windowBits, uint32_t e8Size)
       : e8Size(e8Size),
-        mf(windowBits, kChunk + kFrameSize, kTreeDepth),
+        // Behind what is parsed: the run found and waiting, the run being
+        // found, and a frame of input.
+        mf(windowBits, 2 * kChunk + kFrameSize, kTreeDepth, (uint32_t)ParserOptions().niceLength),
         parser(windowBits, kChunk + kFrameSize, ParserOptions()),
         frame(kFrameSize) {
     trees.numMain = kNumChars + PositionSlots(windowBits) * 8;
@@ -69,7 +73,10 @@ struct LzxStream {
   uint32_t frameFill = 0;
   uint32_t framesIn = 0;
   const uint32_t streamStart = MatchFinder::kStart;
+  uint32_t found = MatchFinder::kStart;       // next position to find matches for
   uint32_t parsed = MatchFinder::kStart;      // next position to parse
+  MatchCache caches[2];
+  int waiting = -1;  // the cache found and not yet parsed, if any
   uint32_t written = MatchFinder::kStart;     // next position to encode
   uint32_t frameStart = MatchFinder::kStart;  // where the frame being written starts
   RepeatQueue queue;                          // after what is parsed
@@ -82,7 +89,7 @@ struct LzxStream {
   std::vector<Segment> segments;
 
   void PushFrame(LzxFrameSink sink, void* context);
-  void Compress(uint32_t end, LzxFrameSink sink, void* context);
+  void Step(uint32_t findEnd, LzxFrameSink sink, void* context);
   void Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* context);
   void WriteBlock(const Segment* first, const Segment* last, const BlockStats& stats, LzxFrameSink sink,
                   void* context);
@@ -108,14 +115,30 @@ void LzxStream::PushFrame(LzxFrameSink sink, void* context) {
   mf.Append(frame.data(), frameFill, parsed);
   ++framesIn;
   frameFill = 0;
-  if (mf.End() - parsed >= kChunk) Compress(parsed + kChunk, sink, context);
+  if (mf.End() - found >= kChunk) Step(found + kChunk, sink, context);
 }
 
-void LzxStream::Compress(uint32_t end, LzxFrameSink sink, void* context) {
-  parser.Parse(mf, parsed, end, streamStart, queue, prices, items);
-  const uint32_t start = parsed;
-  parsed = end;
-  Encode(start, end, sink, context);
+// Finds the matches of [found, findEnd) on a second thread while the run
+// found before is parsed and written. The two share only what both read
+// (the buffer); the output is the same as one thread's.
+void LzxStream::Step(uint32_t findEnd, LzxFrameSink sink, void* context) {
+  std::thread finder;
+  const int target = findEnd != found ? (waiting == 0 ? 1 : 0) : -1;
+  if (target >= 0) {
+    const uint32_t from = found;
+    finder = std::thread([this, from, findEnd, target] {
+      parser.FindMatches(mf, from, findEnd, streamStart, caches[target]);
+    });
+  }
+  if (waiting >= 0) {
+    const MatchCache& cache = caches[waiting];
+    parser.Parse(mf, cache, streamStart, queue, prices, items);
+    parsed = cache.end;
+    Encode(cache.start, cache.end, sink, context);
+  }
+  if (finder.joinable()) finder.join();
+  if (target >= 0) found = findEnd;
+  waiting = target;
 }
 
 void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* context) {
@@ -244,7 +267,8 @@ void LzxWrite(LzxStream* s, const uint8_t* data, size_t size, LzxFrameSink sink,
 
 void LzxEnd(LzxStream* s, LzxFrameSink sink, void* context) {
   if (s->frameFill) s->PushFrame(sink, context);
-  while (s->parsed != s->mf.End()) s->Compress(std::min(s->mf.End(), s->parsed + kChunk), sink, context);
+  while (s->found != s->mf.End()) s->Step(std::min(s->mf.End(), s->found + kChunk), sink, context);
+  s->Step(s->found, sink, context);
   if (s->written != s->frameStart) s->FlushFrame(sink, context);
   delete s;
 }

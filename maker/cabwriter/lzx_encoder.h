@@ -9,6 +9,10 @@ struct LzxStream;  // one cabinet folder = one LZX stream
 // windowBits 15..21; e8TranslationSize: 0 = no E8 translation, else the
 // translation size written in the stream header. Returns null for a window
 // out of range.
+// A stream holds at most 65535 frames (a folder's limit on its data blocks).
+// With E8 translation on, keep it within 32768 frames (1 GiB): decoders
+// disagree about the frame after that (Wine's stops undoing the translation
+// before it, libmspack's after it).
 LzxStream* LzxBegin(int windowBits, uint32_t e8TranslationSize);
 
 // A sink receives each finished CFDATA payload in order: the compressed

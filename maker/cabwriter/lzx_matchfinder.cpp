@@ -19,10 +19,11 @@ inline uint32_t Hash3(const uint8_t* p) { return ((Load32(p) & 0xFFFFFF) * 0x9E3
 
 }  // namespace
 
-MatchFinder::MatchFinder(int windowBits, uint32_t lookAhead, int maxDepth)
+MatchFinder::MatchFinder(int windowBits, uint32_t lookAhead, int maxDepth, uint32_t niceLength)
     : windowMask_((1u << windowBits) - 1),
       maxOffset_((1u << windowBits) - 3),
       maxDepth_(maxDepth),
+      niceLength_(niceLength),
       // Room for a window behind what is being compressed, the look-ahead,
       // and a little slack so that comparisons may read a few bytes past the end.
       buf_((size_t(1) << windowBits) + lookAhead + 32768 + 16, 0),
@@ -43,12 +44,18 @@ void MatchFinder::Append(const uint8_t* data, size_t size, uint32_t keepFrom) {
   memset(buf_.data() + size_, 0, 16);
 }
 
-int MatchFinder::Find(uint32_t pos, uint32_t limit, Match* out) { return Search(pos, limit, out, true); }
-void MatchFinder::Skip(uint32_t pos, uint32_t limit) { Search(pos, limit, nullptr, false); }
+void MatchFinder::Prefetch(uint32_t pos) const {
+  if (End() - pos < 4) return;
+  __builtin_prefetch(&head4_[Hash4(At(pos))]);
+  __builtin_prefetch(&head3_[Hash3(At(pos))]);
+}
 
-int MatchFinder::Search(uint32_t pos, uint32_t limit, Match* out, bool report) {
-  const uint32_t avail = End() - pos;
-  if (limit > avail) limit = avail;
+int MatchFinder::Find(uint32_t pos, uint32_t end, Match* out) { return Search(pos, end, out, true); }
+void MatchFinder::Skip(uint32_t pos, uint32_t end) { Search(pos, end, nullptr, false); }
+
+int MatchFinder::Search(uint32_t pos, uint32_t end, Match* out, bool report) {
+  if (end > End()) end = End();
+  const uint32_t limit = end - pos < niceLength_ ? end - pos : niceLength_;
   if (limit < 4) return 0;  // too close to the end to hash; such a position is left out
   const uint8_t* cur = At(pos);
   int found = 0;
@@ -74,21 +81,19 @@ int MatchFinder::Search(uint32_t pos, uint32_t limit, Match* out, bool report) {
   int depth = maxDepth_;
   while (node && pos - node <= maxOffset_ && node >= base_ && depth-- > 0) {
     const uint8_t* p = At(node);
-    uint32_t len = lessLen < moreLen ? lessLen : moreLen;
-    while (len < limit && p[len] == cur[len]) ++len;
+    const uint32_t len = ExtendMatch(p, cur, lessLen < moreLen ? lessLen : moreLen, limit);
     uint32_t* children = &tree_[2 * (node & windowMask_)];
     if (len > best) {
       best = len;
       if (report) out[found++] = {len, pos - node};
     }
     if (len >= limit) {
-      // Equal as far as we look, and no further known: the limit shrinks
-      // near the end of a chunk and of the data, so node's subtrees, ordered
-      // by bytes beyond it, cannot be ours. They are cut off: adopting them
-      // would leave the tree out of order, and later searches would take
-      // the prefix they assume shared for a match (bytes decoded wrong).
-      *lessSlot = 0;
-      *moreSlot = 0;
+      // Equal as far as we look: we take node's place. Its subtrees are
+      // ordered by their first niceLength bytes, so they become ours only
+      // if we looked that far; near the end of what may be read they are
+      // cut off, or later searches would take for shared what is not.
+      *lessSlot = limit == niceLength_ ? children[0] : 0;
+      *moreSlot = limit == niceLength_ ? children[1] : 0;
       return found;
     }
     if (p[len] < cur[len]) {

@@ -10,12 +10,9 @@ namespace lzx {
 namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr size_t kMaxMatchesPerPosition = 24;
 
-inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max) {
-  uint32_t len = 0;
-  while (len < max && a[len] == b[len]) ++len;
-  return len;
-}
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max) { return ExtendMatch(a, b, 0, max); }
 
 inline uint32_t FrameEnd(uint32_t pos, uint32_t streamStart) {
   return streamStart + ((pos - streamStart) / kFrameSize + 1) * kFrameSize;
@@ -25,12 +22,8 @@ inline uint32_t FrameEnd(uint32_t pos, uint32_t streamStart) {
 
 Parser::Parser(int windowBits, uint32_t maxChunk, ParserOptions options)
     : numMain_(kNumChars + PositionSlots(windowBits) * 8),
-      maxOffset_((1u << windowBits) - 3),
       options_(options),
-      cacheIndex_(maxChunk + 1),
-      nodes_(maxChunk + 1) {
-  cache_.reserve(maxChunk * 4);
-}
+      nodes_(maxChunk + 1) {}
 
 void Parser::DefaultPrices(Prices& prices) const {
   for (int i = 0; i < kMaxMainSymbols; ++i) prices.main[i] = i < kNumChars ? 8 : 10;
@@ -48,22 +41,27 @@ void Parser::PricesFromCounts(const uint32_t* mainCounts, const uint32_t* length
   for (int i = 0; i < kNumLengthSymbols; ++i) prices.length[i] = lengths[i];
 }
 
-void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart) {
-  cache_.clear();
+void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart,
+                         MatchCache& cache) const {
+  cache.start = start;
+  cache.end = end;
+  cache.matches.clear();
+  cache.index.resize(end - start + 1);
   const uint32_t nice = (uint32_t)options_.niceLength;
-  Match found[64];
+  Match found[kMaxMatch + 1];
   uint32_t skip = 0;
   for (uint32_t pos = start; pos < end; ++pos) {
-    cacheIndex_[pos - start] = (uint32_t)cache_.size();
+    cache.index[pos - start] = (uint32_t)cache.matches.size();
     const uint32_t frameEnd = std::min(FrameEnd(pos, streamStart), end);
     uint32_t cap = std::min<uint32_t>(kMaxMatch, frameEnd - pos);
     const uint32_t limit = std::min(nice, end - pos);
+    mf.Prefetch(pos + 4);
     if (skip) {
       --skip;
-      mf.Skip(pos, limit);
+      mf.Skip(pos, end);
       continue;
     }
-    int n = mf.Find(pos, limit, found);
+    int n = mf.Find(pos, end, found);
     if (pos - streamStart == 0) n = 0;  // nothing behind the first byte
     uint32_t last = 2;
     for (int k = 0; k < n; ++k) {
@@ -77,15 +75,21 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
       if (m.length > cap) m.length = cap;
       if (m.length <= last) continue;
       last = m.length;
-      cache_.push_back(m);
+      cache.matches.push_back(m);
     }
+    // Keep the memory bounded whatever the data: the longest few suffice.
+    const size_t first = cache.index[pos - start];
+    if (cache.matches.size() - first > kMaxMatchesPerPosition)
+      cache.matches.erase(cache.matches.begin() + first,
+                          cache.matches.end() - kMaxMatchesPerPosition);
     if (last >= nice) skip = last - 1;
   }
-  cacheIndex_[end - start] = (uint32_t)cache_.size();
+  cache.index[end - start] = (uint32_t)cache.matches.size();
 }
 
-void Parser::Optimize(const MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart,
-                      const RepeatQueue& queue, const Prices& prices, std::vector<Item>& items) {
+void Parser::Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, const RepeatQueue& queue,
+                      const Prices& prices, std::vector<Item>& items) {
+  const uint32_t start = cache.start, end = cache.end;
   const uint32_t n = end - start;
   const uint32_t nice = (uint32_t)options_.niceLength;
   for (uint32_t i = 1; i <= n; ++i) nodes_[i].cost = kInfinite;
@@ -125,8 +129,8 @@ void Parser::Optimize(const MatchFinder& mf, uint32_t start, uint32_t end, uint3
       if (off > history || (r > 0 && off == node.r[0]) || (r == 2 && off == node.r[1])) continue;
       repLen[r] = MatchLength(cur, cur - off, cap);
     }
-    const Match* matches = &cache_[cacheIndex_[i]];
-    const uint32_t numMatches = cacheIndex_[i + 1] - cacheIndex_[i];
+    const Match* matches = cache.matches.data() + cache.index[i];
+    const uint32_t numMatches = cache.index[i + 1] - cache.index[i];
     const uint32_t longest = numMatches ? matches[numMatches - 1].length : 0;
     int bestRep = 0;
     for (int r = 1; r < 3; ++r)
@@ -178,13 +182,12 @@ void Parser::Optimize(const MatchFinder& mf, uint32_t start, uint32_t end, uint3
   std::reverse(items.begin(), items.end());
 }
 
-void Parser::Parse(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart, RepeatQueue& queue,
+void Parser::Parse(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, RepeatQueue& queue,
                    Prices& prices, std::vector<Item>& items) {
-  FindMatches(mf, start, end, streamStart);
   uint32_t mainCounts[kMaxMainSymbols];
   uint32_t lengthCounts[kNumLengthSymbols];
   for (int pass = 0; pass < options_.passes; ++pass) {
-    Optimize(mf, start, end, streamStart, queue, prices, items);
+    Optimize(mf, cache, streamStart, queue, prices, items);
     memset(mainCounts, 0, sizeof mainCounts);
     memset(lengthCounts, 0, sizeof lengthCounts);
     RepeatQueue q = queue;

@@ -47,15 +47,27 @@ struct ParserOptions {
   int passes = 2;       // parses per chunk, each priced from the last one's statistics
 };
 
+// The matches found for a run of positions [start, end).
+struct MatchCache {
+  uint32_t start = 0, end = 0;
+  std::vector<Match> matches;
+  std::vector<uint32_t> index;  // matches of position start + i: matches[index[i] .. index[i + 1])
+};
+
 class Parser {
  public:
   Parser(int windowBits, uint32_t maxChunk, ParserOptions options);
 
-  // Parses [start, end) of the match finder's buffer (absolute positions;
-  // frames start at streamStart + k * 32768; end is a frame end or the end
-  // of the stream). queue is the state before and is set to the state
-  // after; prices are the first pass's and are updated from the result.
-  void Parse(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart, RepeatQueue& queue, Prices& prices,
+  // Finds the matches of [start, end) of the match finder's buffer
+  // (absolute positions; frames start at streamStart + k * 32768; end is a
+  // frame end or the end of the stream). Touches nothing of the parser but
+  // its options, so it may run beside Parse of an earlier run.
+  void FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart, MatchCache& cache) const;
+
+  // Parses the run whose matches the cache holds. queue is the state
+  // before and is set to the state after; prices are the first pass's and
+  // are updated from the result.
+  void Parse(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, RepeatQueue& queue, Prices& prices,
              std::vector<Item>& items);
 
   // Prices from symbol counts (every symbol gets a price).
@@ -69,15 +81,11 @@ class Parser {
     uint32_t code;
     uint32_t r[3];
   };
-  void FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart);
-  void Optimize(const MatchFinder& mf, uint32_t start, uint32_t end, uint32_t streamStart, const RepeatQueue& queue,
+  void Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, const RepeatQueue& queue,
                 const Prices& prices, std::vector<Item>& items);
 
   int numMain_;
-  uint32_t maxOffset_;
   ParserOptions options_;
-  std::vector<Match> cache_;
-  std::vector<uint32_t> cacheIndex_;  // matches of position i: cache_[cacheIndex_[i] .. cacheIndex_[i + 1])
   std::vector<Node> nodes_;
 };
 

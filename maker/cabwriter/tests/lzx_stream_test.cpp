@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,7 +28,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class LzxStream : public ::testing::Test {
+class LzxRoundTrip : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!Have("cabextract")) GTEST_SKIP() << "cabextract is not installed (scripts/install-deps.sh installs it)";
@@ -98,7 +99,7 @@ std::vector<uint8_t> CodeLike(size_t n, uint32_t seed) {
   return v;
 }
 
-TEST_F(LzxStream, SmallAndEdgeSizes) {
+TEST_F(LzxRoundTrip, SmallAndEdgeSizes) {
   // Empty and one-byte files, frames of 10 and 11 bytes (the E8 translation
   // starts above 10), and sizes either side of a frame.
   std::vector<uint8_t> code = CodeLike(70000, 1);
@@ -107,14 +108,14 @@ TEST_F(LzxStream, SmallAndEdgeSizes) {
     RoundTrip({{"f" + std::to_string(n), std::vector<uint8_t>(code.begin(), code.begin() + n)}});
 }
 
-TEST_F(LzxStream, IncompressibleDataCostsLittleMoreThanItsSize) {
+TEST_F(LzxRoundTrip, IncompressibleDataCostsLittleMoreThanItsSize) {
   std::vector<uint8_t> noise = Random(300000, 2);
   const size_t size = RoundTrip({{"noise", noise}});
   // Uncompressed blocks: a few bytes of header per block, no expansion.
   EXPECT_LT(size, noise.size() + 200 + (noise.size() / 32768 + 1) * 8);
 }
 
-TEST_F(LzxStream, LongRunsMeetFrameEnds) {
+TEST_F(LzxRoundTrip, LongRunsMeetFrameEnds) {
   // Maximal matches everywhere, cut at every frame end.
   std::vector<uint8_t> runs(5 * 32768 + 123, 'a');
   for (size_t i = 40000; i < 41000; ++i) runs[i] = (uint8_t)i;
@@ -122,7 +123,7 @@ TEST_F(LzxStream, LongRunsMeetFrameEnds) {
   EXPECT_LT(size, 2000u);
 }
 
-TEST_F(LzxStream, CodeWithCallsAtEveryWindow) {
+TEST_F(LzxRoundTrip, CodeWithCallsAtEveryWindow) {
   std::vector<uint8_t> code = CodeLike(400000, 3);
   for (int window : {15, 16, 21}) {
     const size_t withE8 = RoundTrip({{"code", code}}, window);
@@ -132,7 +133,7 @@ TEST_F(LzxStream, CodeWithCallsAtEveryWindow) {
   }
 }
 
-TEST_F(LzxStream, MatchesReachAcrossTheWholeWindowAndItsWrap) {
+TEST_F(LzxRoundTrip, MatchesReachAcrossTheWholeWindowAndItsWrap) {
   // A random stretch seen again from just under 2 MiB away, past the point
   // where the decoder's window wraps.
   std::vector<uint8_t> first = Random(1200 * 1024, 4);
@@ -160,7 +161,7 @@ std::vector<uint8_t> Unmatchable(size_t n, uint32_t seed, std::vector<bool>& use
   return v;
 }
 
-TEST_F(LzxStream, RepeatedOffsetsCarryAcrossBlocks) {
+TEST_F(LzxRoundTrip, RepeatedOffsetsCarryAcrossBlocks) {
   // Period-997 data: once the first match sets R0, every later match is a
   // repeat of it, across the end of each chunk of blocks, and across
   // uncompressed blocks of unmatchable noise, whose R0..R2 the decoder
@@ -175,7 +176,7 @@ TEST_F(LzxStream, RepeatedOffsetsCarryAcrossBlocks) {
   RoundTrip({{"repeats", data}});
 }
 
-TEST_F(LzxStream, ManyFilesInOneFolderAndSameBytesEachTime) {
+TEST_F(LzxRoundTrip, ManyFilesInOneFolderAndSameBytesEachTime) {
   std::vector<MiniCabFile> files;
   std::vector<uint8_t> code = CodeLike(200000, 8);
   for (int i = 0; i < 60; ++i) {
@@ -184,6 +185,35 @@ TEST_F(LzxStream, ManyFilesInOneFolderAndSameBytesEachTime) {
   }
   RoundTrip(files);
   EXPECT_TRUE(MakeMiniCab(files, 21, 12000000) == MakeMiniCab(files, 21, 12000000));
+}
+
+// The frames of a stream fed in pieces of the given sizes, in turn.
+std::vector<uint8_t> Frames(const std::vector<uint8_t>& data, std::vector<size_t> pieces) {
+  std::vector<uint8_t> out;
+  auto sink = [](void* context, const uint8_t* bytes, size_t size, uint32_t uncompressed) {
+    auto* o = static_cast<std::vector<uint8_t>*>(context);
+    o->push_back((uint8_t)size);
+    o->push_back((uint8_t)(size >> 8));
+    o->push_back((uint8_t)uncompressed);
+    o->push_back((uint8_t)(uncompressed >> 8));
+    o->insert(o->end(), bytes, bytes + size);
+  };
+  LzxStream* s = LzxBegin(21, 12000000);
+  size_t at = 0;
+  for (size_t k = 0; at < data.size(); ++k) {
+    const size_t n = std::min(pieces[k % pieces.size()], data.size() - at);
+    LzxWrite(s, data.data() + at, n, sink, &out);
+    at += n;
+  }
+  LzxEnd(s, sink, &out);
+  return out;
+}
+
+TEST(LzxStreamBytes, SameWhateverThePiecesTheInputComesIn) {
+  std::vector<uint8_t> data = CodeLike(700000, 9);  // more than one chunk
+  std::vector<uint8_t> whole = Frames(data, {data.size()});
+  EXPECT_TRUE(Frames(data, {1, 7, 32768, 100000, 3}) == whole);
+  EXPECT_TRUE(Frames(data, {65536}) == whole);
 }
 
 }  // namespace
