@@ -63,7 +63,7 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
     }
     int n = mf.Find(pos, end, found);
     if (pos - streamStart == 0) n = 0;  // nothing behind the first byte
-    uint32_t last = 2;
+    uint32_t last = 1;
     for (int k = 0; k < n; ++k) {
       Match m = found[k];
       if (m.offset > pos - streamStart) break;
@@ -164,7 +164,7 @@ void Parser::Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t f
         relax(i + len, node.cost + prices.main[MainSymbol(r, len)] + lengthPrice(len), len, (uint32_t)r, q[0], q[1],
               q[2]);
     }
-    uint32_t len = 3;
+    uint32_t len = 2;
     for (uint32_t k = 0; k < numMatches; ++k) {
       const Match& m = matches[k];
       const int slot = SlotOf(m.offset + 2);
