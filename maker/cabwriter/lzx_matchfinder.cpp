@@ -47,7 +47,7 @@ void MatchFinder::Append(const uint8_t* data, size_t size, uint32_t keepFrom) {
 }
 
 void MatchFinder::Prefetch(uint32_t pos) const {
-  if (End() - pos < 4) return;
+  if (pos > End() || End() - pos < 4) return;
   __builtin_prefetch(&head4_[Hash4(At(pos))]);
   __builtin_prefetch(&head3_[Hash3(At(pos))]);
 }
