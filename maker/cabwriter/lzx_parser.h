@@ -43,7 +43,7 @@ struct RepeatQueue {
 };
 
 struct ParserOptions {
-  int niceLength = 48;  // a match this long is taken without weighing alternatives
+  int niceLength = 96;  // a match this long is taken without weighing alternatives
   int passes = 1;       // parses per chunk, each priced from the last one's statistics
 };
 
