@@ -87,12 +87,15 @@ struct LzxStream {
   bool headerWritten = false;
   std::vector<Item> items;
   std::vector<Segment> segments;
+  std::vector<Item> blockItems;
+  std::vector<Segment> blockSegments;
 
   void PushFrame(LzxFrameSink sink, void* context);
   void Step(uint32_t findEnd, LzxFrameSink sink, void* context);
-  void Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* context);
-  void WriteBlock(const Segment* first, const Segment* last, const BlockStats& stats, LzxFrameSink sink,
-                  void* context);
+  void Cut(const std::vector<Item>& run, uint32_t start, uint32_t end, std::vector<Segment>& out) const;
+  void Encode(const MatchCache& cache, LzxFrameSink sink, void* context);
+  void WriteBlock(const std::vector<Item>& run, const Segment* first, const Segment* last, const BlockStats& stats,
+                  LzxFrameSink sink, void* context);
   void Advance(uint32_t bytes, LzxFrameSink sink, void* context);
   void FlushFrame(LzxFrameSink sink, void* context);
 };
@@ -134,16 +137,17 @@ void LzxStream::Step(uint32_t findEnd, LzxFrameSink sink, void* context) {
     const MatchCache& cache = caches[waiting];
     parser.Parse(mf, cache, streamStart, queue, prices, items);
     parsed = cache.end;
-    Encode(cache.start, cache.end, sink, context);
+    Encode(cache, sink, context);
+    queue = writtenQueue;
   }
   if (finder.joinable()) finder.join();
   if (target >= 0) found = findEnd;
   waiting = target;
 }
 
-void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* context) {
-  // Cut the items at frame ends (no item crosses one).
-  segments.clear();
+// Cuts items at frame ends (no item crosses one).
+void LzxStream::Cut(const std::vector<Item>& run, uint32_t start, uint32_t end, std::vector<Segment>& out) const {
+  out.clear();
   uint32_t pos = start;
   size_t i = 0;
   while (pos < end) {
@@ -152,16 +156,21 @@ void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* co
     s.start = pos;
     const uint32_t stop = std::min(end, streamStart + ((pos - streamStart) / kFrameSize + 1) * kFrameSize);
     while (pos < stop) {
-      s.stats.Add(items[i]);
-      pos += items[i++].length;
+      s.stats.Add(run[i]);
+      pos += run[i++].length;
     }
     s.endItem = i;
     s.end = pos;
-    segments.push_back(s);
+    out.push_back(s);
   }
+}
+
+void LzxStream::Encode(const MatchCache& cache, LzxFrameSink sink, void* context) {
+  Cut(items, cache.start, cache.end, segments);
 
   // Blocks: consecutive frames merged while one set of trees serves them
-  // better than two.
+  // better than two. Each is then parsed again with its own statistics'
+  // prices, from the repeated offsets the blocks before left.
   const int numMain = trees.numMain;
   size_t first = 0;
   BlockStats block = segments[0].stats;
@@ -178,7 +187,14 @@ void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* co
         continue;
       }
     }
-    WriteBlock(&segments[first], &segments[k - 1], block, sink, context);
+    Prices blockPrices;
+    parser.PricesFromCounts(block.main, block.length, blockPrices);
+    const uint32_t from = segments[first].start, to = segments[k - 1].end;
+    parser.Reparse(mf, cache, from, to, streamStart, writtenQueue, blockPrices, blockItems);
+    Cut(blockItems, from, to, blockSegments);
+    BlockStats stats;
+    for (const Segment& s : blockSegments) stats.Add(s.stats);
+    WriteBlock(blockItems, &blockSegments.front(), &blockSegments.back(), stats, sink, context);
     if (k < segments.size()) {
       first = k;
       block = segments[k].stats;
@@ -187,8 +203,8 @@ void LzxStream::Encode(uint32_t start, uint32_t end, LzxFrameSink sink, void* co
   }
 }
 
-void LzxStream::WriteBlock(const Segment* first, const Segment* last, const BlockStats& stats, LzxFrameSink sink,
-                           void* context) {
+void LzxStream::WriteBlock(const std::vector<Item>& run, const Segment* first, const Segment* last,
+                           const BlockStats& stats, LzxFrameSink sink, void* context) {
   const uint32_t bytes = last->end - first->start;
   BlockPlan plan;
   PlanBlock(stats, bytes, trees, e8Size != 0, plan);
@@ -198,9 +214,9 @@ void LzxStream::WriteBlock(const Segment* first, const Segment* last, const Bloc
     uint64_t header = TreeBits(plan, trees) + 27 + 24 + 64;
     for (const Segment* s = first; s <= last; ++s) {
       uint64_t bits = header;
-      for (size_t i = s->firstItem; i < s->endItem; ++i) bits += ItemBits(plan, items[i]);
+      for (size_t i = s->firstItem; i < s->endItem; ++i) bits += ItemBits(plan, run[i]);
       if (bits > kMaxFrameBits) {
-        for (const Segment* t = first; t <= last; ++t) WriteBlock(t, t, t->stats, sink, context);
+        for (const Segment* t = first; t <= last; ++t) WriteBlock(run, t, t, t->stats, sink, context);
         return;
       }
       header = 0;
@@ -221,7 +237,7 @@ void LzxStream::WriteBlock(const Segment* first, const Segment* last, const Bloc
     // Decoders take R0..R2 from the block and leave them be through it: the
     // values the items after it expect are those after its own items.
     RepeatQueue after = writtenQueue;
-    for (size_t i = first->firstItem; i < last->endItem; ++i) after.Apply(items[i]);
+    for (size_t i = first->firstItem; i < last->endItem; ++i) after.Apply(run[i]);
     out.Put(plan.type, 3);
     out.Put(bytes >> 8, 16);
     out.Put(bytes & 0xFF, 8);
@@ -243,9 +259,9 @@ void LzxStream::WriteBlock(const Segment* first, const Segment* last, const Bloc
   memcpy(trees.length, plan.length, sizeof trees.length);
   BlockCoder coder(plan, trees.numMain);
   for (size_t i = first->firstItem; i < last->endItem; ++i) {
-    coder.Write(out, items[i], nullptr);
-    writtenQueue.Apply(items[i]);
-    Advance(items[i].length, sink, context);
+    coder.Write(out, run[i], nullptr);
+    writtenQueue.Apply(run[i]);
+    Advance(run[i].length, sink, context);
   }
 }
 

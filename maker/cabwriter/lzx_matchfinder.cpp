@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kHash4Bits = 20;
 constexpr int kHash3Bits = 15;
+constexpr uint32_t kMaxShortOffset = 256;
 
 inline uint32_t Load32(const uint8_t* p) {
   uint32_t v;
@@ -29,6 +30,7 @@ MatchFinder::MatchFinder(int windowBits, uint32_t lookAhead, int maxDepth, uint3
       buf_((size_t(1) << windowBits) + lookAhead + 32768 + 16, 0),
       head4_(size_t(1) << kHash4Bits, 0),
       head3_(size_t(1) << kHash3Bits, 0),
+      head2_(size_t(1) << 16, 0),
       tree_(size_t(2) << windowBits, 0) {}
 
 void MatchFinder::Append(const uint8_t* data, size_t size, uint32_t keepFrom) {
@@ -45,7 +47,7 @@ void MatchFinder::Append(const uint8_t* data, size_t size, uint32_t keepFrom) {
 }
 
 void MatchFinder::Prefetch(uint32_t pos) const {
-  if (End() - pos < 4) return;
+  if (pos > End() || End() - pos < 4) return;
   __builtin_prefetch(&head4_[Hash4(At(pos))]);
   __builtin_prefetch(&head3_[Hash3(At(pos))]);
 }
@@ -61,12 +63,22 @@ int MatchFinder::Search(uint32_t pos, uint32_t end, Match* out, bool report) {
   int found = 0;
   uint32_t best = 2;
 
+  // Two-byte matches pay only when close.
+  const uint32_t h2 = (uint32_t)cur[0] | (uint32_t)cur[1] << 8;
+  const uint32_t cand2 = head2_[h2];
+  head2_[h2] = pos;
+  if (report && cand2 && pos - cand2 <= kMaxShortOffset && cand2 >= base_) {
+    out[found++] = {2, pos - cand2};
+    best = 2;
+  }
+
   const uint32_t h3 = Hash3(cur);
   const uint32_t cand3 = head3_[h3];
   head3_[h3] = pos;
   if (report && cand3 && pos - cand3 <= maxOffset_ && cand3 >= base_) {
     const uint8_t* p = At(cand3);
     if (p[0] == cur[0] && p[1] == cur[1] && p[2] == cur[2]) {
+      if (found && out[0].offset == pos - cand3) found = 0;  // the same match, longer
       out[found++] = {3, pos - cand3};
       best = 3;
     }

@@ -41,8 +41,8 @@ class MatchFinder {
   const uint8_t* At(uint32_t pos) const { return buf_.data() + (pos - base_); }
 
   // Inserts pos into its tree and writes the matches found to out (room for
-  // niceLength) in order of increasing length (each longer than the last, at
-  // least 3 bytes): returns their number. Bytes are compared up to
+  // niceLength) in order of increasing length (each longer than the last; 2
+  // bytes only close by): returns their number. Bytes are compared up to
   // niceLength, and never at or past end.
   int Find(uint32_t pos, uint32_t end, Match* out);
   // Starts loading what Find or Skip of pos will look at first.
@@ -65,6 +65,7 @@ class MatchFinder {
   uint32_t base_ = kStart;
   std::vector<uint32_t> head4_;
   std::vector<uint32_t> head3_;
+  std::vector<uint32_t> head2_;
   std::vector<uint32_t> tree_;  // two children per window slot
 };
 

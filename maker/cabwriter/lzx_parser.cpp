@@ -63,7 +63,7 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
     }
     int n = mf.Find(pos, end, found);
     if (pos - streamStart == 0) n = 0;  // nothing behind the first byte
-    uint32_t last = 2;
+    uint32_t last = 1;
     for (int k = 0; k < n; ++k) {
       Match m = found[k];
       if (m.offset > pos - streamStart) break;
@@ -87,10 +87,11 @@ void Parser::FindMatches(MatchFinder& mf, uint32_t start, uint32_t end, uint32_t
   cache.index[end - start] = (uint32_t)cache.matches.size();
 }
 
-void Parser::Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, const RepeatQueue& queue,
-                      const Prices& prices, std::vector<Item>& items) {
-  const uint32_t start = cache.start, end = cache.end;
+void Parser::Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t from, uint32_t to, uint32_t streamStart,
+                      const RepeatQueue& queue, const Prices& prices, std::vector<Item>& items) {
+  const uint32_t start = from, end = to;
   const uint32_t n = end - start;
+  const uint32_t* index = cache.index.data() + (from - cache.start);
   const uint32_t nice = (uint32_t)options_.niceLength;
   for (uint32_t i = 1; i <= n; ++i) nodes_[i].cost = kInfinite;
   Node& first = nodes_[0];
@@ -129,8 +130,8 @@ void Parser::Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t s
       if (off > history || (r > 0 && off == node.r[0]) || (r == 2 && off == node.r[1])) continue;
       repLen[r] = MatchLength(cur, cur - off, cap);
     }
-    const Match* matches = cache.matches.data() + cache.index[i];
-    const uint32_t numMatches = cache.index[i + 1] - cache.index[i];
+    const Match* matches = cache.matches.data() + index[i];
+    const uint32_t numMatches = index[i + 1] - index[i];
     const uint32_t longest = numMatches ? matches[numMatches - 1].length : 0;
     int bestRep = 0;
     for (int r = 1; r < 3; ++r)
@@ -163,7 +164,7 @@ void Parser::Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t s
         relax(i + len, node.cost + prices.main[MainSymbol(r, len)] + lengthPrice(len), len, (uint32_t)r, q[0], q[1],
               q[2]);
     }
-    uint32_t len = 3;
+    uint32_t len = 2;
     for (uint32_t k = 0; k < numMatches; ++k) {
       const Match& m = matches[k];
       const int slot = SlotOf(m.offset + 2);
@@ -187,7 +188,7 @@ void Parser::Parse(const MatchFinder& mf, const MatchCache& cache, uint32_t stre
   uint32_t mainCounts[kMaxMainSymbols];
   uint32_t lengthCounts[kNumLengthSymbols];
   for (int pass = 0; pass < options_.passes; ++pass) {
-    Optimize(mf, cache, streamStart, queue, prices, items);
+    Optimize(mf, cache, cache.start, cache.end, streamStart, queue, prices, items);
     memset(mainCounts, 0, sizeof mainCounts);
     memset(lengthCounts, 0, sizeof lengthCounts);
     RepeatQueue q = queue;

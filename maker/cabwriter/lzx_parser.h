@@ -43,8 +43,8 @@ struct RepeatQueue {
 };
 
 struct ParserOptions {
-  int niceLength = 48;  // a match this long is taken without weighing alternatives
-  int passes = 2;       // parses per chunk, each priced from the last one's statistics
+  int niceLength = 96;  // a match this long is taken without weighing alternatives
+  int passes = 1;       // parses per chunk, each priced from the last one's statistics
 };
 
 // The matches found for a run of positions [start, end).
@@ -70,6 +70,13 @@ class Parser {
   void Parse(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, RepeatQueue& queue, Prices& prices,
              std::vector<Item>& items);
 
+  // Parses [from, to) of the cached run again, priced by prices (those of
+  // the block it became), from the repeated offsets in queue.
+  void Reparse(const MatchFinder& mf, const MatchCache& cache, uint32_t from, uint32_t to, uint32_t streamStart,
+               const RepeatQueue& queue, const Prices& prices, std::vector<Item>& items) {
+    Optimize(mf, cache, from, to, streamStart, queue, prices, items);
+  }
+
   // Prices from symbol counts (every symbol gets a price).
   void PricesFromCounts(const uint32_t* mainCounts, const uint32_t* lengthCounts, Prices& prices) const;
   void DefaultPrices(Prices& prices) const;
@@ -81,8 +88,8 @@ class Parser {
     uint32_t code;
     uint32_t r[3];
   };
-  void Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t streamStart, const RepeatQueue& queue,
-                const Prices& prices, std::vector<Item>& items);
+  void Optimize(const MatchFinder& mf, const MatchCache& cache, uint32_t from, uint32_t to, uint32_t streamStart,
+                const RepeatQueue& queue, const Prices& prices, std::vector<Item>& items);
 
   int numMain_;
   ParserOptions options_;
