@@ -165,8 +165,7 @@ BlockCoder::BlockCoder(const BlockPlan& p, int numMain) : plan(p) {
   BuildCodewords(plan.aligned, kNumAlignedSymbols, alignedCode);
 }
 
-void BlockCoder::Write(BitWriter& out, const Item& item, const uint8_t* literalSource) const {
-  (void)literalSource;
+void BlockCoder::Write(BitWriter& out, const Item& item) const {
   if (item.length == 1) {
     out.Put(mainCode[item.code], plan.main[item.code]);
     return;

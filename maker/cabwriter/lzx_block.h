@@ -49,7 +49,7 @@ void WriteBlockHeader(BitWriter& out, const BlockPlan& plan, uint32_t bytes, con
 // Codewords of a planned block, and writing its items.
 struct BlockCoder {
   explicit BlockCoder(const BlockPlan& plan, int numMain);
-  void Write(BitWriter& out, const Item& item, const uint8_t* literalSource) const;
+  void Write(BitWriter& out, const Item& item) const;
   const BlockPlan& plan;
   uint16_t mainCode[kMaxMainSymbols];
   uint16_t lengthCode[kNumLengthSymbols];

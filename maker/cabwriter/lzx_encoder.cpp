@@ -259,7 +259,7 @@ void LzxStream::WriteBlock(const std::vector<Item>& run, const Segment* first, c
   memcpy(trees.length, plan.length, sizeof trees.length);
   BlockCoder coder(plan, trees.numMain);
   for (size_t i = first->firstItem; i < last->endItem; ++i) {
-    coder.Write(out, run[i], nullptr);
+    coder.Write(out, run[i]);
     writtenQueue.Apply(run[i]);
     Advance(run[i].length, sink, context);
   }
