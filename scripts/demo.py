@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A whole install, watched: builds a small package with
-maker/make-package (an MSZIP cabinet holding a demo Setup.exe that
+maker/make-package (an LZX cabinet holding a demo Setup.exe that
 copies a file into "C:\\Program Files\\Zelvio Viewer", signed by the test
 publisher, whose key the demo installer pins and whose root the demo's
 Wine prefix trusts), serves it from 127.0.0.1, runs the real installer
@@ -158,7 +158,9 @@ def make_signed_package(installer, demo, setup, pki):
     cab = demo / "setupZVViewer.cab"
     made = subprocess.run([str(REPO / "maker" / "make-package"), "-o", str(cab), str(stage),
                            str(pki / "signer-chain.pem"), str(pki / "signer.key")],
-                          check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+                          check=True, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                          env=dict(os.environ, ZVCAB=os.environ.get(
+                              "ZVCAB", str(demo.parent / "maker" / "zvcab"))))
     pins = dict(line.split(" ", 1) for line in made.stdout.split("\n") if line)
     checked = subprocess.run(["osslsigncode", "verify", "-in", str(cab), "-CAfile",
                               str(pki / "root.pem")], capture_output=True, text=True,
@@ -245,7 +247,7 @@ def main():
             sys.exit("cannot serve on 127.0.0.1:%s (%s); is a test run using it?"
                      % (server.port, error.strerror))
         try:
-            print("serving a %d-byte MSZIP cabinet at http://127.0.0.1:%s%s"
+            print("serving a %d-byte LZX cabinet at http://127.0.0.1:%s%s"
                   % (len(package), server.port, PATH32), flush=True)
             run = session.InstallerRun(installer, demo / "run")
             watcher = Watcher(run, session, env, demo)

@@ -3,7 +3,8 @@
 # when they are already there. Needs root (or sudo).
 set -eu
 
-PKGS="cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 googletest \
+PKGS="cmake make g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 \
+      googletest libgtest-dev zlib1g-dev cabextract \
       wine wine32:i386 wine64 wine32-preloader:i386 xvfb xauth x11-utils imagemagick gcab \
       osslsigncode openssl python3 python3-pil python3-pefile procps fonts-liberation \
       libengine-pkcs11-openssl softhsm2 opensc"

@@ -1,6 +1,6 @@
 """The content digest the installer computes of a signed cabinet (its
 ReadPackage, run by zvtool) is the one osslsigncode calculates, for
-packages made here: MSZIP and stored, one folder and several, files
+packages made here: LZX, MSZIP and stored, one folder and several, files
 spanning data blocks, the signature's reserve added by the signer or there
 before, signed with a key in a file and on a token, with and without a
 time stamp. Content changed after signing never passes, nor reserve
@@ -52,10 +52,11 @@ class ContentDigestTest(unittest.TestCase):
         entries = [Entry("Setup.exe", SETUP.read_bytes()), Entry("spanning.bin", spanning),
                    Entry("small.txt", b"small"), Entry("more.bin", os.urandom(40000))]
         token = cabinets.softhsm_token(self.scratch / "token")
-        pem = cabinets.mszip(files)
+        pem = cabinets.package_of(files, method="mszip")
         packages = {
+            "lzx-pem": cabinets.package_of(files),
             "mszip-pem": pem,
-            "mszip-token": cabinets.mszip(files, token=token),
+            "mszip-token": cabinets.package_of(files, token=token, method="mszip"),
             "mszip-stamped": cabinets.stamp(pem, "2026-06-01T00:00:00Z"),
             "stored-one-folder": cabinets.sign(cabinets.uncompressed(entries)),
             "stored-three-folders": cabinets.sign(cabinets.uncompressed(entries, folders=3)),
@@ -75,9 +76,9 @@ class ContentDigestTest(unittest.TestCase):
 
     def test_what_never_passes(self):
         payload = os.urandom(100000)
-        signed = cabinets.mszip({"Setup.exe": SETUP, "payload.bin": payload})
+        signed = cabinets.package_of({"Setup.exe": SETUP, "payload.bin": payload}, method="mszip")
         # Bytes of a file changed after signing, the data block's checksum
-        # made right again.
+        # made right again (MSZIP stores random bytes as they are).
         changed = cabinets.changed_after_signing(signed, payload[-1000:-974], bytes(26))
         # A reserve per data block, whose size goes unsigned: the decoder
         # would read the signed bytes otherwise. (osslsigncode neither signs

@@ -5,6 +5,7 @@ stays behind; broken packages end in the error display, again leaving
 nothing."""
 import os
 import subprocess
+import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -29,13 +30,13 @@ class InstallTest(InstallingTest):
     def test_setup_runs_hidden_in_the_unpacked_directory(self):
         files = {
             "Setup.exe": SETUP.read_bytes(),
-            "payload\\data.bin": os.urandom(200000),  # several MSZIP blocks
+            "payload\\data.bin": os.urandom(200000),  # several data blocks
             "payload\\deep\\readme.txt": b"Zelvio Viewer\r\n",
             ".config": b"names beginning with a dot are removed too\n",
         }
         expected = {name.replace("\\", "/"): data for name, data in files.items()}
         expected.update({"payload": None, "payload/deep": None})
-        package = cabinets.mszip(files)
+        package = cabinets.package_of(files)
         with self.installing(package, {"ZV_SETUP_SLEEP": "2000"}, seconds=1.5) as run:
             # Watch the window until the process ends; while Setup runs (the
             # window hidden) the unpacked directory must hold the package,
@@ -68,6 +69,49 @@ class InstallTest(InstallingTest):
         self.assertEqual("0", seen_by_setup["installer_visible"])
         self.assertEqual([], run.leftovers())
 
+    def test_every_file_arrives_as_the_maker_packed_it(self):
+        # What would break an LZX encoder, packed by make-package (LZX, one
+        # folder) and by the writer alone in several folders: cabinet.dll
+        # gives back every name, byte and time.
+        with tempfile.TemporaryDirectory(prefix="zvpacked-", dir=env.BUILD) as scratch:
+            stage = Path(scratch) / "app"
+            cabinets.write_tree(stage, {"Setup.exe": SETUP, **cabinets.encoder_corpus()})
+            expected = {}
+            for index, path in enumerate(sorted(p for p in stage.rglob("*") if p.is_file())):
+                moment = 1623764758 + index * 3601  # from 2021-06-15 13:45:58, odd seconds too
+                os.utime(path, (moment, moment))
+                expected[path.relative_to(stage).as_posix()] = (path.read_bytes(), moment // 2 * 2)
+            one = Path(scratch) / "one.cab"
+            command, environ = cabinets.make_package_command(stage, one)
+            subprocess.run(command, env=environ, check=True, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=300)
+            several = Path(scratch) / "several.cab"
+            subprocess.run([cabinets.ZVCAB, "--max-folder-blocks", "30", "-o", str(several),
+                            "-C", str(stage), "."], check=True, capture_output=True)
+            packages = {"one folder": one.read_bytes(),
+                        "several folders": cabinets.sign(several.read_bytes())}
+        for label, package in packages.items():
+            with self.subTest(label), self.installing(package, {"ZV_SETUP_SLEEP": "3000"},
+                                                      suffix=label) as run:
+                unpacked = None
+                while not run.exited() and unpacked is None:
+                    info = run.info()
+                    if info is not None and not info["visible"]:  # Setup runs
+                        unpacked = next(run.work_dirs()[0].glob("ZVinsD*"))
+                        arrived = {p.relative_to(unpacked).as_posix():
+                                   (p.read_bytes(), int(p.stat().st_mtime))
+                                   for p in unpacked.rglob("*") if p.is_file()}
+                    time.sleep(0.05)
+                self.assertEqual(0, run.wait_exit())
+                self.assertIsNotNone(unpacked, "Setup never seen running")
+                self.assertEqual(sorted(expected), sorted(arrived))
+                for name, (data, moment) in expected.items():
+                    self.assertTrue(data == arrived[name][0], "%s differs" % name)
+                    # Windows turns local times into UTC with today's bias:
+                    # an hour off across a change of daylight saving time.
+                    self.assertIn(arrived[name][1] - moment, (0, 3600, -3600), name)
+                self.assertEqual([], run.leftovers())
+
     def test_installer_ends_with_setups_exit_code(self):
         # Read-only, hidden and system files must not survive the clean-up.
         package = cabinets.sign(cabinets.uncompressed([
@@ -85,7 +129,7 @@ class InstallTest(InstallingTest):
     def test_setup_that_broadcasts_is_answered(self):
         # A setup program that changes PATH tells every top-level window,
         # the installer's hidden one included, and waits for all to answer.
-        package = cabinets.mszip({"Setup.exe": SETUP})
+        package = cabinets.package_of({"Setup.exe": SETUP})
         with self.installing(package, {"ZV_SETUP_BROADCAST": "1"}) as run:
             started = time.monotonic()
             self.assertEqual(0, run.wait_exit(timeout=30))
@@ -104,7 +148,7 @@ class InstallTest(InstallingTest):
             "\u8aac\u660e\u66f8.txt": b"ja",
             "Donn\u00e9es\\\u043f\u0440\u043e\u0447\u0442\u0438.txt": b"fr ru",
         }
-        package = cabinets.mszip(files)
+        package = cabinets.package_of(files)
         with self.installing(package, {"ZV_SETUP_LIST": "1", "ZV_SETUP_LITTER": "1"}) as run:
             self.assertEqual(0, run.wait_exit())
         listed = read_record(run.record)["tree"].split("|")
@@ -115,7 +159,7 @@ class InstallTest(InstallingTest):
         # A bootstrapper: Setup starts its second stage from the package's
         # directory and ends at once; the second stage looks at its files
         # 4 s later. The installer's code is still Setup's own.
-        package = cabinets.mszip({"Setup.exe": SETUP, "payload\\data.txt": b"data"})
+        package = cabinets.package_of({"Setup.exe": SETUP, "payload\\data.txt": b"data"})
         pending = pending_deletions("win32")
         with self.installing(package, {"ZV_SETUP_STAGE2": "1", "ZV_SETUP_EXIT": "3010"}) as run:
             self.assertEqual(3010, run.wait_exit(timeout=60))
@@ -129,7 +173,7 @@ class InstallTest(InstallingTest):
     def test_program_started_from_elsewhere_is_neither_waited_for_nor_ended(self):
         # Setup starts the installed application (here a copy of itself,
         # outside the package, that records after 10 s) and ends.
-        package = cabinets.mszip({"Setup.exe": SETUP})
+        package = cabinets.package_of({"Setup.exe": SETUP})
         with self.installing(package, start=False) as run:
             app = run.work / "app" / "Viewer.exe"
             app.parent.mkdir()
@@ -148,7 +192,7 @@ class InstallTest(InstallingTest):
                 time.sleep(0.2)
 
     def test_package_without_setup_shows_l_and_leaves_nothing(self):
-        package = cabinets.mszip({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})
+        package = cabinets.package_of({"readme.txt": b"no setup here", "sub\\x.txt": b"x"})
         with self.installing(package) as run:
             self.assert_refused(run, "l:0x00000002")
 
@@ -156,7 +200,7 @@ class InstallTest(InstallingTest):
         # Another process of the user posts the message that hands over the
         # package, with any parameter, while the error display shows: the
         # package is gone, so nothing is unpacked again.
-        package = cabinets.mszip({"readme.txt": b"no setup here"})
+        package = cabinets.package_of({"readme.txt": b"no setup here"})
         with self.installing(package) as run:
             self.wait_error_display(run, "l:0x00000002")
             work = run.work_dirs()
@@ -180,7 +224,7 @@ class InstallTest(InstallingTest):
         # Signed as they are, broken: the signature vouches for the maker,
         # not for a sound cabinet. (A package cut short in transit loses its
         # signature: the download tests see it refused.)
-        good = cabinets.mszip({"Setup.exe": SETUP, "payload\\data.bin": os.urandom(100000)},
+        good = cabinets.package_of({"Setup.exe": SETUP, "payload\\data.bin": os.urandom(100000)},
                               signer=None)
         corrupted = bytearray(good)
         corrupted[len(good) // 2] ^= 0x55
@@ -204,7 +248,7 @@ class ResponsiveTest(InstallingTest):
         files = {"Setup.exe": SETUP, "large.bin": bytes(LARGE_MIB << 20)}
         files.update({"tree\\%02d\\%04d.txt" % (i % 40, i): b"%d\r\n" % i * 200
                       for i in range(SMALL_FILES)})
-        cls.package = cabinets.mszip(files)
+        cls.package = cabinets.package_of(files)
 
     def wait_unpacking(self, run):
         deadline = time.monotonic() + 120
@@ -262,13 +306,13 @@ class FullDiskTest(InstallingTest):
         self.addCleanup(subprocess.run, ["umount", "--lazy", str(self.temp)], check=True)
 
     def test_package_larger_than_the_disk_is_a_download_failure(self):
-        package = cabinets.mszip({"Setup.exe": SETUP, "payload.bin": os.urandom(2 << 20)})
+        package = cabinets.package_of({"Setup.exe": SETUP, "payload.bin": os.urandom(2 << 20)})
         with self.installing(package) as run:
             self.assert_refused(run, "d:0x800c0008")
 
     def test_files_larger_than_the_disk_cannot_be_extracted(self):
         # A small download that unpacks to more than the disk holds.
-        package = cabinets.mszip({"Setup.exe": SETUP, "zeros.bin": bytes(4 << 20)})
+        package = cabinets.package_of({"Setup.exe": SETUP, "zeros.bin": bytes(4 << 20)})
         self.assertLess(len(package), 512 << 10)
         with self.installing(package) as run:
             self.assert_refused(run, "#")

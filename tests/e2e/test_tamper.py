@@ -24,9 +24,9 @@ def names_under(directory):
 
 class TamperTest(InstallingTest):
     def test_overwriting_the_checked_download_never_runs_the_attackers_setup(self):
-        good = cabinets.mszip({"Setup.exe": SETUP, "good.txt": b"the maker's"})
+        good = cabinets.package_of({"Setup.exe": SETUP, "good.txt": b"the maker's"})
         # Signed, though not by the pinned publisher: the check refuses it.
-        bad = cabinets.mszip({"Setup.exe": SETUP, "attacker.txt": b"the attacker's"},
+        bad = cabinets.package_of({"Setup.exe": SETUP, "attacker.txt": b"the attacker's"},
                              signer="other")
         side = work_dir(self.id() + "-attacker")  # installing() empties the run's own
         side.mkdir(parents=True, exist_ok=True)
@@ -77,7 +77,7 @@ class TamperTest(InstallingTest):
         # The attacker waits for Setup.exe in any unpacking directory, in
         # the user's temporary directory or the system's, and tries to put
         # a directory of its own in that one's place.
-        package = cabinets.mszip({"Setup.exe": SETUP, "good.txt": b"the maker's"})
+        package = cabinets.package_of({"Setup.exe": SETUP, "good.txt": b"the maker's"})
         attacker = None
         with self.installing(package, {"ZV_SETUP_SLEEP": "1500"}) as run:
             attacker = subprocess.Popen(

@@ -3,16 +3,20 @@
 `uncompressed` writes a cabinet byte for byte, so names, MS-DOS dates and
 times and attribute bits are exactly as given (gcab normalises names and
 always stores the archive bit and the file's own time), in as many
-folders and with such reserved areas as asked. `mszip` makes a
-real package the way a maker does, with maker/make-package: an MSZIP
-cabinet signed by one of the test PKI's publishers, with its key in a file
-or on a SoftHSM token (`softhsm_token`), time-stamped when asked. `sign`
+folders and with such reserved areas as asked. `package_of` makes a
+real package the way a maker does, with maker/make-package: a cabinet
+(LZX unless asked otherwise) signed by one of the test PKI's publishers,
+with its key in a file or on a SoftHSM token (`softhsm_token`),
+time-stamped when asked. `sign`
 signs any cabinet the same way; `stamp` adds a time stamp to a signed one;
 `changed_after_signing` changes one's data as an attacker would;
 `kept_payload_package` keeps a large package between runs.
+`encoder_corpus` holds files that would break a cabinet writer's encoder,
+`write_tree` puts files into a folder.
 """
 import calendar
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -173,12 +177,17 @@ def softhsm_token(directory, signer="signer"):
     return token
 
 
-def make_package_command(stage, out, signer="signer", signed_at=None, token=None, tsa=None):
+ZVCAB = os.environ.get("ZVCAB", str(env.BUILD / "maker" / "zvcab"))
+
+
+def make_package_command(stage, out, signer="signer", signed_at=None, token=None, tsa=None,
+                         method=None):
     """maker/make-package's command line and environment for packing
-    `stage` into `out`: signed by `signer`, through `token` when given (its
-    key must be the signer's), time-stamped at `tsa` (a URL) when given."""
+    `stage` into `out` (with `method`, else make-package's own default):
+    signed by `signer`, through `token` when given (its key must be the
+    signer's), time-stamped at `tsa` (a URL) when given."""
     chain, key = signing_pair(signer)
-    options = ["-o", str(out)]
+    options = ["-o", str(out)] + (["-c", method] if method else [])
     options += ["-t", signed_at] if signed_at else []
     options += ["-T", tsa] if tsa else []
     environ = dict(os.environ)
@@ -225,39 +234,74 @@ def kept_payload_package(cab, setup, payload_size):
     whose keys sign it is newer."""
     if not cab.exists() or cab.stat().st_mtime < (PKI / ".complete").stat().st_mtime:
         cab.parent.mkdir(parents=True, exist_ok=True)
-        package = mszip({"Setup.exe": setup, "payload.bin": os.urandom(payload_size)})
+        package = package_of({"Setup.exe": setup, "payload.bin": os.urandom(payload_size)})
         cab.with_suffix(".part").write_bytes(package)
         os.replace(cab.with_suffix(".part"), cab)
     return cab.read_bytes()
 
 
-def mszip(files, signer="signer", signed_at=None, token=None, tsa=None):
+# Real x86 code, for the E8 call translation: Wine's own 32-bit DLLs.
+WINE_X86 = (Path("/usr/lib/i386-linux-gnu/wine/i386-windows"), Path("/usr/lib/wine/i386-windows"))
+
+
+def encoder_corpus():
+    """Names -> bytes (the same on every call) of what would break a
+    cabinet writer's encoder: an empty and a 1-byte file, incompressible
+    data, long runs whose longest matches meet the 32 KiB frame ends, real
+    x86 code, text spanning frames and blocks, many small files, names
+    outside ASCII."""
+    rng = random.Random(31)
+    words = [bytes(rng.choice(b"etaoinshrdlu") for _ in range(rng.randint(2, 9)))
+             for _ in range(400)]
+    text = b" ".join(rng.choice(words) for _ in range(60000))
+    x86 = next(d / "oleacc.dll" for d in WINE_X86 if (d / "oleacc.dll").exists())
+    files = {
+        "empty.txt": b"",
+        "one.bin": b"\x01",
+        "random.bin": rng.randbytes(150000),
+        "runs\\zeros.bin": bytes(3 * BLOCK + 17),
+        "runs\\pattern.bin": b"ab" * 40000 + b"\xff" * 70001 + rng.randbytes(300) * 200,
+        "x86\\oleacc.dll": x86.read_bytes(),
+        "text\\spanning.txt": text,
+        "Handbuch f\u00fcr Anf\u00e4nger.txt": "f\u00fcr".encode(),
+        "Donn\u00e9es\\\u8aac\u660e\u66f8.txt": "\u8aac\u660e".encode(),
+    }
+    files.update({"small\\%03d.txt" % i: text[i * 37:i * 37 + i % 50] for i in range(300)})
+    return files
+
+
+def write_tree(stage, files):
+    """Writes `files` (names with backslashes or slashes -> bytes, or the
+    path of a file to copy) under the folder `stage`."""
+    for name, content in files.items():
+        target = Path(stage) / name.replace("\\", "/")
+        target.parent.mkdir(parents=True, exist_ok=True)
+        if isinstance(content, (bytes, bytearray)):
+            target.write_bytes(content)
+        else:
+            shutil.copyfile(content, target)
+
+
+def package_of(files, signer="signer", signed_at=None, token=None, tsa=None, method=None):
     """A package of `files`, which maps names ("sub\\a.txt" or "sub/a.txt")
-    to bytes or to the path of a file to copy; signed by `signer` with
+    to bytes or to the path of a file to copy, compressed with `method`
+    (make-package's default when None); signed by `signer` with
     maker/make-package (stating `signed_at`, "YYYY-MM-DDTHH:MM:SSZ", or
     now; `token` and `tsa` as for make_package_command), or left unsigned
-    (plain gcab) when None."""
+    (the writer alone) when None."""
     with tempfile.TemporaryDirectory(prefix="zvcab-") as scratch:
         stage = Path(scratch) / "in"
         stage.mkdir()
-        names = []
-        for name, content in files.items():
-            relative = name.replace("\\", "/")
-            target = stage / relative
-            target.parent.mkdir(parents=True, exist_ok=True)
-            if isinstance(content, (bytes, bytearray)):
-                target.write_bytes(content)
-            else:
-                shutil.copyfile(content, target)
-            names.append(relative)
+        write_tree(stage, files)
         out = Path(scratch) / "out.cab"
-        if signer is not None and "Setup.exe" in names:
-            command, environ = make_package_command(stage, out, signer, signed_at, token, tsa)
+        if signer is not None and "Setup.exe" in files:
+            command, environ = make_package_command(stage, out, signer, signed_at, token, tsa,
+                                                    method)
             subprocess.run(command, env=environ, check=True, stdin=subprocess.DEVNULL,
                            capture_output=True, timeout=120)
             return out.read_bytes()
         # make-package refuses a package without Setup.exe: such broken
         # packages are put together and signed here.
-        subprocess.run(["gcab", "-c", "-z", str(out), *names], cwd=stage, check=True,
-                       stdin=subprocess.DEVNULL, capture_output=True)
+        subprocess.run([ZVCAB, "-c", method or "lzx", "-o", str(out), "-C", str(stage), "."],
+                       check=True, stdin=subprocess.DEVNULL, capture_output=True)
         return out.read_bytes() if signer is None else sign(out.read_bytes(), signer)
