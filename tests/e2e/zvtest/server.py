@@ -13,6 +13,8 @@ Behaviours (`PackageServer.behave(path, kind, **options)`):
                the last chunk
     stall      headers (and `keep` bytes), then nothing until stopped
     trickle    the body in `chunk`-byte pieces, `delay` seconds apart
+    paced      the body with Content-Length at `rate` bytes a second, as
+               a link of that speed delivers it (for benchmarks)
     hang       nothing at all, not even headers, until stopped
     redirect   302 to another path of the server (options: to), as a CDN's
                front door does
@@ -128,6 +130,20 @@ class _Handler(BaseHTTPRequestHandler):
             self.wfile.write(body[start:start + chunk])
             self.wfile.flush()
             time.sleep(delay)
+
+    def _paced(self, body, rate):
+        self._head(200, len(body))
+        started = time.monotonic()
+        # Pieces of 16 KiB, each sent when the link would have carried the
+        # bytes before it: the average holds however the sleeps overshoot.
+        for start in range(0, len(body), 16384):
+            if self.server.owner.stop_event.is_set():
+                return
+            ahead = started + start / rate - time.monotonic()
+            if ahead > 0:
+                time.sleep(ahead)
+            self.wfile.write(body[start:start + 16384])
+        self.wfile.flush()
 
 
 class PackageServer:
