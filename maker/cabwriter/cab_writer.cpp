@@ -1,8 +1,10 @@
 #include "cab_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "folder_coder.h"
+#include "lzx_format.h"
 
 namespace cab {
 namespace {
@@ -82,8 +84,13 @@ bool PackFile(const InputFile& file, FolderCoder& coder, Output& out, std::vecto
 
 bool WriteCabinet(const std::string& path, const std::vector<InputFile>& files,
                   const WriteOptions& options, WriteResult& result, std::string& error) {
+  // An LZX folder stays within the frames whose E8 translation every decoder
+  // undoes: Wine's stops a frame before the 32,768th, libmspack's after it.
+  const uint32_t maxBlocks = options.compression.method == Method::kLzx
+                                 ? std::min<uint32_t>(options.maxBlocksPerFolder, lzx::kE8MaxFrames - 1)
+                                 : options.maxBlocksPerFolder;
   std::vector<FolderPlan> plan;
-  if (!PlanFolders(files, options.maxBlocksPerFolder, plan, error)) return false;
+  if (!PlanFolders(files, maxBlocks, plan, error)) return false;
 
   std::vector<FileEntry> entries;
   entries.reserve(files.size());
@@ -104,7 +111,7 @@ bool WriteCabinet(const std::string& path, const std::vector<InputFile>& files,
   }
 
   Output out;
-  out.maxBlocks = options.maxBlocksPerFolder;
+  out.maxBlocks = maxBlocks;
   out.file = std::fopen(path.c_str(), "wb");
   if (!out.file) {
     error = path + ": cannot be created";
