@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "cab_format.h"
 
@@ -22,6 +23,27 @@ class FolderCoder {
   virtual bool Write(const uint8_t* data, size_t size) = 0;
   // Hands out what is left; the coder is done.
   virtual bool Finish() = 0;
+};
+
+// A coder of each block on its own (stored, MSZIP): gathers the folder's
+// bytes into blocks of kBlockSize, the last fewer, and codes each whole.
+class BlockCoder : public FolderCoder {
+ public:
+  bool Write(const uint8_t* data, size_t size) override;
+  bool Finish() override;
+
+ protected:
+  explicit BlockCoder(BlockSink sink);
+  // Codes `block` and hands it to sink_; may take its bytes (swap them out).
+  virtual bool Code(std::vector<uint8_t>& block) = 0;
+
+  BlockSink sink_;
+  bool ok_ = true;
+
+ private:
+  void Flush();
+
+  std::vector<uint8_t> block_;
 };
 
 std::unique_ptr<FolderCoder> MakeStoredCoder(BlockSink sink);

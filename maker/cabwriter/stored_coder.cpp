@@ -1,41 +1,17 @@
 // Stored: each block's payload is its 32 KiB as they are.
-#include <algorithm>
-#include <vector>
-
 #include "folder_coder.h"
 
 namespace cab {
 namespace {
 
-class StoredCoder : public FolderCoder {
+class StoredCoder : public BlockCoder {
  public:
-  explicit StoredCoder(BlockSink sink) : sink_(std::move(sink)) { block_.reserve(kBlockSize); }
-
-  bool Write(const uint8_t* data, size_t size) override {
-    while (size > 0 && ok_) {
-      size_t take = std::min(size, kBlockSize - block_.size());
-      block_.insert(block_.end(), data, data + take);
-      data += take;
-      size -= take;
-      if (block_.size() == kBlockSize) Flush();
-    }
-    return ok_;
-  }
-
-  bool Finish() override {
-    if (!block_.empty() && ok_) Flush();
-    return ok_;
-  }
+  explicit StoredCoder(BlockSink sink) : BlockCoder(std::move(sink)) {}
 
  private:
-  void Flush() {
-    ok_ = sink_(block_.data(), block_.size(), static_cast<uint32_t>(block_.size()));
-    block_.clear();
+  bool Code(std::vector<uint8_t>& block) override {
+    return sink_(block.data(), block.size(), static_cast<uint32_t>(block.size()));
   }
-
-  BlockSink sink_;
-  std::vector<uint8_t> block_;
-  bool ok_ = true;
 };
 
 }  // namespace
