@@ -44,6 +44,10 @@ class InstallTest(InstallingTest):
             seen, unpacked = [], None
             while not run.exited():
                 info = run.info()
+                # Until its first ShowWindow the window exists hidden, its
+                # work directory not yet or just made: nothing of Setup's.
+                if info is not None and not seen and not info["visible"]:
+                    info = None
                 if info is not None and (not seen or seen[-1] != info["visible"]):
                     seen.append(info["visible"])
                 if info is not None and not info["visible"] and unpacked is None:
