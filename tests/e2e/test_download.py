@@ -243,6 +243,16 @@ class DownloadTest(unittest.TestCase):
             self.assertEqual([PATH32, final], server.requests)
         self.assertEqual([], run.leftovers())
 
+    def wait_for_whole_package(self, run, size, seconds):
+        """Until the work directory holds all `size` bytes of the package:
+        the worker then holds it for its last copy and its check."""
+        deadline = time.monotonic() + seconds
+        while not [p for w in run.work_dirs() for p in w.glob("ZVinsF*")
+                   if p.stat().st_size == size]:
+            self.assertLess(time.monotonic(), deadline, "the download never completed")
+            self.assertFalse(run.exited())
+            time.sleep(0.01)
+
     def test_closing_while_the_package_is_checked_leaves_nothing(self):
         # The worker holds the package while it hashes and checks it; the
         # close waits a moment for it, and anything still held then is
@@ -250,12 +260,7 @@ class DownloadTest(unittest.TestCase):
         run = self.run_installer()
         with PackageServer({PATH32: self.huge}) as server:
             run.start()
-            deadline = time.monotonic() + 120
-            while not [p for w in run.work_dirs() for p in w.glob("ZVinsF*")
-                       if p.stat().st_size == len(self.huge)]:
-                self.assertLess(time.monotonic(), deadline, "the download never completed")
-                self.assertFalse(run.exited())
-                time.sleep(0.01)
+            self.wait_for_whole_package(run, len(self.huge), 120)
             run.close()
             self.assertEqual(1602, run.wait_exit())
         left = self.assert_left_only_for_the_restart(run)
@@ -270,12 +275,7 @@ class DownloadTest(unittest.TestCase):
         run = self.run_installer("zv_t_slow_check.exe")
         with PackageServer({PATH32: self.big}):
             run.start()
-            deadline = time.monotonic() + 60
-            while not [p for w in run.work_dirs() for p in w.glob("ZVinsF*")
-                       if p.stat().st_size == len(self.big)]:
-                self.assertLess(time.monotonic(), deadline, "the download never completed")
-                self.assertFalse(run.exited())
-                time.sleep(0.01)
+            self.wait_for_whole_package(run, len(self.big), 60)
             time.sleep(1.0)  # well into the check
             closed = time.monotonic()
             run.close()
